@@ -1,0 +1,22 @@
+// Host-only controls of the Linux stand-in for Win32 (not part of the stub).
+#pragma once
+#include <stddef.h>
+
+// The file that GetModuleFileNameA reports as the program's own executable
+// (a Linux path; it is reported as a Z: path).
+void HostSetModulePath(const char *unixPath);
+
+// The first answer given to the target-directory dialog, as if typed into
+// its edit field and confirmed with Extract. Later prompts read stdin.
+void HostSetTargetAnswer(const char *text);
+
+// Z:\a\b (or a\b relative to the current directory) to /a/b. Returns 0 when
+// the path names another drive or does not fit.
+int HostPathToUnix(const char *winPath, char *out, size_t size);
+
+// /a/b to Z:\a\b. Returns 0 when it does not fit.
+int HostPathFromUnix(const char *unixPath, char *out, size_t size);
+
+// A handle that swallows writes and accepts SetFileTime: the output of
+// `corvane-sfx test`, which decodes without writing anything.
+void *HostNullOutput(void);
