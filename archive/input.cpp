@@ -1,0 +1,104 @@
+// The one reader of the program's own file. Small reads go through a
+// 512-byte buffer (the locator reads one byte at a time); large reads go
+// straight into the caller's memory. Every short read and failed seek is
+// "The archive is damaged.": shown here outside decoding, or handed to the
+// decoder exit while a decoder runs, so that no decoder tests a result.
+#include "archive/archive.h"
+#include "decode/decode.h"
+#include "shell/shell.h"
+
+ArchiveInput archiveInput;
+
+static int FailInput(void)
+{
+    if (runState.decoderActive)
+        LeaveDecode(Damaged);
+    ShowError("The archive is damaged.");
+    runState.failed = 1;
+    return 0;
+}
+
+void ResetArchiveInput(void)
+{
+    archiveInput.bufferStart = 0;
+    archiveInput.bufferEnd = 0;
+    archiveInput.readPosition = 0;
+}
+
+static int32_t Min32(int32_t a, int32_t b) { return a < b ? a : b; }
+
+int ReadArchive(void *destination, uint32_t count)
+{
+    ArchiveInput *in = &archiveInput;
+    uint8_t *to = (uint8_t *)destination;
+    for (;;) {
+        if (in->bufferStart <= in->readPosition && in->readPosition < in->bufferEnd) {
+            // count may exceed 2^31; only the part the buffer holds matters.
+            uint32_t held = (uint32_t)(in->bufferEnd - in->readPosition);
+            uint32_t n = count < held ? count : held;
+            CopyBytes(to, in->readBuffer + (in->readPosition - in->bufferStart), (int32_t)n);
+            to += n;
+            in->readPosition += (int32_t)n;
+            count -= n;
+            if (count == 0)
+                return 1;
+        }
+        if (count > sizeof in->readBuffer) {
+            // Direct read: the file pointer stands at bufferEnd, which the
+            // step above has made equal to readPosition. A read past the
+            // file's end comes up short, so the limit needs no test here.
+            in->bufferEnd = (int32_t)((uint32_t)in->bufferEnd + count);
+            in->bufferStart = in->bufferEnd;
+            in->readPosition = in->bufferEnd;
+            DWORD done = 0;
+            if (!ReadFile(in->archiveFile, to, count, &done, 0) || done != count)
+                return FailInput();
+            return 1;
+        }
+        int32_t n = Min32((int32_t)sizeof in->readBuffer, in->archiveLimit - in->bufferEnd);
+        if (n <= 0)
+            return FailInput();
+        in->bufferStart = in->bufferEnd;
+        in->readPosition = in->bufferEnd;
+        in->bufferEnd += n;
+        DWORD done = 0;
+        if (!ReadFile(in->archiveFile, in->readBuffer, (DWORD)n, &done, 0) || done != (DWORD)n)
+            return FailInput();
+    }
+}
+
+int SeekArchive(int32_t offset, int origin)
+{
+    ArchiveInput *in = &archiveInput;
+    // Offsets are signed 32-bit file positions; wrap-around is computed in
+    // unsigned arithmetic so that it is defined, and a negative result is
+    // refused by the OS seek below.
+    int32_t base = origin == 0 ? 0 : origin == 1 ? in->readPosition : in->archiveLimit;
+    int32_t target = (int32_t)((uint32_t)base + (uint32_t)offset);
+    if (in->bufferStart <= target && target <= in->bufferEnd) {
+        in->readPosition = target;
+        return 1;
+    }
+    DWORD moved;
+    if (origin == 1)
+        moved = SetFilePointer(in->archiveFile, (LONG)((uint32_t)target - (uint32_t)in->bufferEnd),
+                               0, FILE_CURRENT);
+    else
+        moved = SetFilePointer(in->archiveFile, target, 0, FILE_BEGIN);
+    if (moved == INVALID_SET_FILE_POINTER)
+        return FailInput();
+    in->bufferStart = target;
+    in->bufferEnd = target;
+    in->readPosition = target;
+    return 1;
+}
+
+uint32_t QueryArchiveSize(void)
+{
+    DWORD size = GetFileSize(archiveInput.archiveFile, 0);
+    if (size == INVALID_FILE_SIZE) {
+        ShowError("The archive is damaged.");
+        runState.failed = 1;
+    }
+    return size;
+}

@@ -1,0 +1,75 @@
+// Finding the archive behind the stub: a member header can only start at a
+// multiple of 512 no later than 65,536, with "-" at its bytes 2 and 6. The
+// same pass folds every byte in front of the archive into a 32-bit XOR of
+// little-endian words, which the sealed stub makes 0.
+#include "archive/archive.h"
+#include "shell/shell.h"
+
+enum {
+    LAST_CANDIDATE = 65536,
+    SCAN_LIMIT = LAST_CANDIDATE + 7,  // bytes 0..6 of the last candidate
+};
+
+int32_t LocateArchive(void)
+{
+    int32_t count = 0;
+    uint32_t dashBits = 0;
+    uint32_t checksum = 0;
+    uint32_t lane = 0;
+    int32_t offset;
+    MemberHeader *record = 0;
+    MemberNames names;
+
+    for (;;) {
+        uint8_t b;
+        if (!ReadArchive(&b, 1))
+            return -1;
+        if (count + 1 == archiveInput.archiveLimit && b == 0) {
+            offset = count;  // an empty archive: its end mark alone
+            break;
+        }
+        checksum ^= (uint32_t)b << lane;
+        lane = (lane + 8) & 31;
+        count++;
+        if (count > SCAN_LIMIT) {
+            ShowError("Cannot find the LHA archive.");
+            runState.failed = 1;
+            return -2;
+        }
+        dashBits = (dashBits << 1) | (b == '-');
+        if ((dashBits & 0x11) != 0x11 || count < 7 || count % 512 != 7)
+            continue;
+        if (!SeekArchive(-7, 1))
+            return -1;
+        record = ReadMemberHeader(&names);
+        if (names.damaged) {
+            if (!runState.failed)
+                ShowError("The archive is damaged.");
+            runState.failed = 1;
+            return -1;
+        }
+        if (!record) {
+            if (!SeekArchive(count, 0))
+                return -1;
+            continue;
+        }
+        // The header's first 7 bytes were folded in already; take them out
+        // so the checksum covers exactly the bytes in front of the archive.
+        for (int k = 6; k >= 0; k--) {
+            lane = (lane - 8) & 31;
+            checksum ^= (uint32_t)headerBuffer[k] << lane;
+        }
+        offset = count - 7;
+        break;
+    }
+    if (offset > 0 && record && names.nameLength == 1 && names.name[0] == '!')
+        offset = (int32_t)((uint32_t)offset + record->packedSize + (uint32_t)names.headerLength);
+    if (checksum != 0) {
+        ShowError("The self-extracting archive is damaged.");
+        runState.failed = 1;
+        return -1;
+    }
+    if (!SeekArchive(offset, 0))
+        return -1;
+    return offset;
+}

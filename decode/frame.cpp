@@ -1,0 +1,207 @@
+// The decoder frame: CRC-16, the bit input, the output window and the
+// decoder exit. One member is decoded at a time, so all of it is one
+// module-wide record.
+#include "decode/decode.h"
+#include "extract/extract.h"
+#include "shell/shell.h"
+
+// 64 KiB in .bss: the stub's file must not carry it.
+uint8_t window[WINDOW_SIZE];
+uint16_t crcTable[256];
+DecoderFrame frame;
+
+// ---- CRC-16: reflected polynomial 0xA001, initial value 0, no final XOR.
+
+void BuildCrcTable(void)
+{
+    for (uint32_t i = 0; i < 256; i++) {
+        uint32_t c = i;
+        for (int k = 0; k < 8; k++)
+            c = (c & 1) ? (c >> 1) ^ 0xA001 : c >> 1;
+        crcTable[i] = (uint16_t)c;
+    }
+}
+
+void ResetCrc(void) { frame.crcValue = 0; }
+
+uint32_t GetCrc(void) { return frame.crcValue; }
+
+void UpdateCrc(const uint8_t *bytes, int32_t count)
+{
+    uint32_t crc = frame.crcValue;
+    for (int32_t i = 0; i < count; i++)
+        crc = crcTable[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
+    frame.crcValue = crc;
+}
+
+// ---- The exit.
+
+void LeaveDecode(int32_t code)
+{
+    frame.exitCode = code;
+    DECODE_JUMP(frame.exitJump);
+}
+
+// ---- Bit input.
+
+static const uint16_t bitMask[17] = {
+    0x0000, 0x0001, 0x0003, 0x0007, 0x000F, 0x001F, 0x003F, 0x007F, 0x00FF,
+    0x01FF, 0x03FF, 0x07FF, 0x0FFF, 0x1FFF, 0x3FFF, 0x7FFF, 0xFFFF,
+};
+
+void InitBitInput(const MemberHeader *header)
+{
+    BitInput *in = &frame.input;
+    in->bitCount = 0;
+    in->chunkPos = 0;
+    in->chunkFill = 0;
+    in->packedLeft = (int32_t)header->packedSize;
+    in->endOfInputExit = Damaged;
+}
+
+// Loads bytes until at least `need` (<= 16) bits are held. Returns 0 when
+// the member's packed data ends first; what could be loaded stays loaded.
+// Two bytes go in per step whenever two are there, so bitCount stays <= 31.
+static int FillBits(int need)
+{
+    BitInput *in = &frame.input;
+    while (in->bitCount < need) {
+        int32_t avail = in->chunkFill - in->chunkPos;
+        if (avail >= 2) {
+            in->bitBuffer = (in->bitBuffer << 16) | ((uint32_t)in->inputChunk[in->chunkPos] << 8) |
+                            in->inputChunk[in->chunkPos + 1];
+            in->chunkPos += 2;
+            in->bitCount += 16;
+        } else if (avail == 1) {
+            in->bitBuffer = (in->bitBuffer << 8) | in->inputChunk[in->chunkPos];
+            in->chunkPos += 1;
+            in->bitCount += 8;
+        } else {
+            if (in->packedLeft == 0)
+                return 0;
+            int32_t k = in->packedLeft < CHUNK_SIZE ? in->packedLeft : CHUNK_SIZE;
+            ReadArchive(in->inputChunk, (uint32_t)k);  // leaves with Damaged when short
+            in->packedLeft -= k;
+            in->chunkPos = 0;
+            in->chunkFill = k;
+        }
+    }
+    return 1;
+}
+
+uint32_t GetBits(int n)
+{
+    BitInput *in = &frame.input;
+    if (in->bitCount < n && !FillBits(n))
+        LeaveDecode(in->endOfInputExit);
+    in->bitCount -= n;
+    return (in->bitBuffer >> in->bitCount) & bitMask[n];
+}
+
+uint32_t PeekBits(int n)
+{
+    BitInput *in = &frame.input;
+    if (in->bitCount < n && !FillBits(n)) {
+        // Past the end the missing bits read as zeros; bitCount keeps the
+        // number of real bits, so a DropBits of the padding fails.
+        return (in->bitBuffer << (n - in->bitCount)) & bitMask[n];
+    }
+    return (in->bitBuffer >> (in->bitCount - n)) & bitMask[n];
+}
+
+void DropBits(int n)
+{
+    BitInput *in = &frame.input;
+    in->bitCount -= n;
+    if (in->bitCount < 0)
+        LeaveDecode(Damaged);
+}
+
+// After the last output byte at most 8 packed bits may remain: the fill
+// bits of the last byte. Reading 9 more either runs out (Done) or proves
+// that real data was left over (Damaged).
+[[noreturn]] static void EndCheck(void)
+{
+    frame.input.endOfInputExit = Done;
+    GetBits(9);
+    LeaveDecode(Damaged);
+}
+
+// ---- Output window.
+
+void WriteOutput(const uint8_t *bytes, int32_t count)
+{
+    DWORD done = 0;
+    if (!WriteFile(outputFile, bytes, (DWORD)count, &done, 0) || done != (DWORD)count)
+        LeaveDecode(WriteFailed);
+}
+
+void InitOutput(int32_t originalSize)
+{
+    OutputWindow *out = &frame.output;
+    out->writePos = 0;
+    out->blockLength = originalSize < WINDOW_SIZE ? originalSize : WINDOW_SIZE;
+    out->sizeLeft = originalSize - out->blockLength;
+    if (originalSize == 0)
+        EndCheck();
+}
+
+// Runs when writePos reaches blockLength. `overrun` says that the put which
+// filled the block carried bytes past its end.
+static void FlushBlock(int overrun)
+{
+    OutputWindow *out = &frame.output;
+    if (out->blockLength > 0) {
+        UpdateCrc(window, out->blockLength);
+        WriteOutput(window, out->blockLength);
+        runState.doneBytes += out->blockLength;
+        UpdateProgress();
+        PumpMessages();
+    }
+    if (out->sizeLeft == 0) {
+        if (overrun)
+            LeaveDecode(Damaged);  // the block, cut at the original size, is written
+        EndCheck();
+    }
+    out->writePos = 0;
+    out->blockLength = out->sizeLeft < WINDOW_SIZE ? out->sizeLeft : WINDOW_SIZE;
+    out->sizeLeft -= out->blockLength;
+}
+
+void PutByte(uint8_t c)
+{
+    OutputWindow *out = &frame.output;
+    window[out->writePos++] = c;
+    if (out->writePos >= out->blockLength)
+        FlushBlock(0);
+}
+
+void PutBlock(const uint8_t *source, int32_t count)
+{
+    OutputWindow *out = &frame.output;
+    while (count > 0) {
+        if (out->writePos + count < out->blockLength) {
+            CopyBytes(window + out->writePos, source, count);
+            out->writePos += count;
+            return;
+        }
+        int32_t take = out->blockLength - out->writePos;
+        CopyBytes(window + out->writePos, source, take);
+        out->writePos = out->blockLength;
+        FlushBlock(count > take);
+        source += take;
+        count -= take;
+    }
+}
+
+// The source run is split where it passes the window's end; the
+// destination wraps through the block flush. Distance 0 copies the bytes at
+// the write position onto themselves.
+void CopyMatch(int32_t distance, int32_t length)
+{
+    int32_t start = (frame.output.writePos - distance) & (WINDOW_SIZE - 1);
+    int32_t first = WINDOW_SIZE - start < length ? WINDOW_SIZE - start : length;
+    PutBlock(window + start, first);
+    if (first < length)
+        PutBlock(window, length - first);
+}
