@@ -3,6 +3,7 @@
 // same pass folds every byte in front of the archive into a 32-bit XOR of
 // little-endian words, which the sealed stub makes 0.
 #include "archive/archive.h"
+#include "decode/decode.h"
 #include "shell/shell.h"
 
 enum {

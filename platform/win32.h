@@ -9,6 +9,8 @@
 #pragma once
 
 #ifdef _WIN32
+#include <stdint.h>
+#include <stddef.h>
 #include <windows.h>
 #include <commctrl.h>
 #include <shlobj.h>
