@@ -1,6 +1,7 @@
 // Host-only controls of the Linux stand-in for Win32 (not part of the stub).
 #pragma once
 #include <stddef.h>
+#include <stdio.h>
 
 // The file that GetModuleFileNameA reports as the program's own executable
 // (a Linux path; it is reported as a Z: path).
@@ -20,3 +21,13 @@ int HostPathFromUnix(const char *unixPath, char *out, size_t size);
 // A handle that swallows writes and accepts SetFileTime: the output of
 // `corvane-sfx test`, which decodes without writing anything.
 void *HostNullOutput(void);
+
+// Where prompts and message boxes read their answers: stdin unless a test
+// hands in another stream (null goes back to stdin). The target prompt and
+// the message boxes share this one stream.
+void HostSetConsoleInput(FILE *input);
+
+// Makes the n-th PeekMessageA made while a progress dialog exists report a
+// Ctrl-C, counted from this call (0 turns it off): a deterministic cancel
+// for tests.
+void HostCancelAfterBlocks(int n);
