@@ -15,7 +15,7 @@ static int FindMethod(const MemberHeader *header)
     int i = 0;
     for (; i < METHOD_UNKNOWN; i++) {
         const char *m = MethodTable[i];
-        if (header->method[3] == m[0] && header->method[4] == m[1] && header->method[5] == m[2])
+        if (header->method[1] == m[0] && header->method[2] == m[1] && header->method[3] == m[2])
             break;
     }
     return i;

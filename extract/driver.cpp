@@ -19,7 +19,7 @@ static const char noMemory[] = "Not enough memory.";
 
 static int IsDirectoryMember(const MemberHeader *header)
 {
-    return header->method[3] == 'l' && header->method[4] == 'h' && header->method[5] == 'd';
+    return header->method[1] == 'l' && header->method[2] == 'h' && header->method[3] == 'd';
 }
 
 static void ReportBadHeader(void)

@@ -42,7 +42,7 @@ static std::string MemberPath(const MemberNames &names)
 
 static bool IsDirectoryMember(const MemberHeader &h)
 {
-    return h.method[3] == 'l' && h.method[4] == 'h' && h.method[5] == 'd';
+    return h.method[1] == 'l' && h.method[2] == 'h' && h.method[3] == 'd';
 }
 
 static std::string Attributes(uint8_t a)
@@ -95,7 +95,7 @@ int CommandList(const char *file)
            "path");
     bool ok = WalkMembers([](const MemberHeader &h, const std::string &path, int32_t) {
         unsigned date = h.dosDate, time = h.dosTime;
-        char crc[8] = "-";
+        char crc[16] = "-";
         if (expectedCrc != 0xFFFFFFFF)
             snprintf(crc, sizeof crc, "%04X", (unsigned)expectedCrc);
         printf("%.5s %10u %10u %-6s %04u-%02u-%02u %02u:%02u:%02u %s %s\n", h.method,

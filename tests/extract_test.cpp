@@ -1,0 +1,499 @@
+// The self-extractor's run, end to end through `corvane-sfx extract`, on
+// hand-made archives: what lands on disk, which messages are shown, which
+// questions are asked, and the exit code.
+#include <sys/stat.h>
+#include <time.h>
+
+#include "tests/cli_fixture.h"
+#include "tests/lzh_builder.h"
+
+using lzh::Member;
+
+namespace {
+
+const char kDamaged[] = "Error: The archive is damaged.";
+const char kGoOn[] = "Warning: Do you want to cancel extracting?";
+
+time_t LocalTime(int y, int mo, int d, int h, int mi, int s)
+{
+    struct tm t = {};
+    t.tm_year = y - 1900;
+    t.tm_mon = mo - 1;
+    t.tm_mday = d;
+    t.tm_hour = h;
+    t.tm_min = mi;
+    t.tm_sec = s;
+    t.tm_isdst = -1;
+    return mktime(&t);
+}
+
+time_t ModTime(const std::string &path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? st.st_mtime : (time_t)-1;
+}
+
+class ExtractTest : public CliTest {
+protected:
+    void SetUp() override
+    {
+        CliTest::SetUp();
+        setenv("TZ", "Europe/Berlin", 1);
+        tzset();
+    }
+};
+
+// ---- Stored members of every header level, plain and self-extracting.
+
+TEST_F(ExtractTest, StoredMembersOfEveryLevelExtractByteForByte)
+{
+    std::string big(200000, '\0');
+    for (size_t i = 0; i < big.size(); i++)
+        big[i] = (char)(i * 7 + i / 251);
+    for (int level = 0; level <= 2; level++) {
+        for (bool sfx : {false, true}) {
+            SCOPED_TRACE("level " + std::to_string(level) + (sfx ? " sfx" : " plain"));
+            std::vector<Member> members = {
+                lzh::Directory(level == 0 ? "docs\\" : "docs", level),
+                lzh::Stored(level == 0 ? "docs\\readme.txt" : "readme.txt", "hello\r\n", level),
+                lzh::Stored("big.bin", big, level),
+                lzh::Stored("empty", "", level),
+            };
+            if (level > 0) {
+                members[0].name = "";
+                members[0].directory = "docs\\";
+                members[1].directory = "docs\xff";
+            }
+            if (level == 2)
+                members[0].name = "";
+            std::string archive = lzh::Archive(members);
+            std::string file = Write("a.exe", sfx ? lzh::SelfExtracting(archive) : archive);
+            RunResult r = Extract(file);
+            EXPECT_EQ(r.exitCode, 0) << r.err;
+            EXPECT_EQ(r.err.find("Error"), std::string::npos) << r.err;
+            EXPECT_TRUE(IsDirectory(Path("out/docs")));
+            EXPECT_EQ(Read(Path("out/docs/readme.txt")), "hello\r\n");
+            EXPECT_EQ(Read(Path("out/big.bin")), big);
+            EXPECT_TRUE(Exists(Path("out/empty")));
+            EXPECT_EQ(Read(Path("out/empty")), "");
+            system(("rm -rf '" + Path("out") + "'").c_str());
+        }
+    }
+}
+
+TEST_F(ExtractTest, TimesAndReadOnlyAttributeAreApplied)
+{
+    Member dos = lzh::Stored("dos.txt", "local time", 0);
+    dos.dosDate = (uint16_t)(((2024 - 1980) << 9) | (7 << 5) | 15);  // 2024-07-15, summer time
+    dos.dosTime = (uint16_t)((13 << 11) | (45 << 5) | (30 / 2));
+    Member unix = lzh::Stored("unix.txt", "unix time", 2);
+    unix.unixTime = 1700000000;  // 2023-11-14 22:13:20 UTC
+    Member ro = lzh::Stored("ro.txt", "read only", 1);
+    ro.attribute = 0x21;
+    std::string file = Write("a.lzh", lzh::Archive({dos, unix, ro}));
+    RunResult r = Extract(file);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ModTime(Path("out/dos.txt")), LocalTime(2024, 7, 15, 13, 45, 30));
+    EXPECT_EQ(ModTime(Path("out/unix.txt")), 1700000000);
+    struct stat st;
+    ASSERT_EQ(stat(Path("out/ro.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0222, 0u) << "read-only member must lose its write bits";
+    ASSERT_EQ(stat(Path("out/dos.txt").c_str(), &st), 0);
+    EXPECT_NE(st.st_mode & 0200, 0u);
+}
+
+TEST_F(ExtractTest, Level2TimeBefore1980BecomesFirstDosDay)
+{
+    Member m = lzh::Stored("old.txt", "x", 2);
+    m.unixTime = 0;
+    std::string file = Write("a.lzh", lzh::Archive({m}));
+    ASSERT_EQ(Extract(file).exitCode, 0);
+    EXPECT_EQ(ModTime(Path("out/old.txt")), LocalTime(1980, 1, 1, 0, 0, 0));
+}
+
+// ---- Locating the archive and checking the stub.
+
+TEST_F(ExtractTest, ArchiveIsFoundAtEveryAlignedOffsetUpTo65536)
+{
+    std::string archive = lzh::Archive({lzh::Stored("f.txt", "found")});
+    for (size_t at : {512u, 4096u, 65536u}) {
+        SCOPED_TRACE(at);
+        std::string file = Write("a.exe", lzh::SelfExtracting(archive, 300, at));
+        RunResult r = Extract(file);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(Read(Path("out/f.txt")), "found");
+    }
+}
+
+TEST_F(ExtractTest, ArchiveBeyond65536OrUnalignedIsNotFound)
+{
+    std::string archive = lzh::Archive({lzh::Stored("f.txt", "lost")});
+    std::string file = Write("a.exe", lzh::SelfExtracting(archive, 300, 66048));
+    RunResult r = Extract(file);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(Occurrences(r.err, "Error: Cannot find the LHA archive."), 1) << r.err;
+    EXPECT_FALSE(Exists(Path("out")));
+
+    // Unaligned in a short file: everything before the end mark counts as
+    // stub, and the stub's checksum fails.
+    std::string shortFile = lzh::SelfExtracting("", 300, 512) + std::string(100, 'x') + archive;
+    file = Write("b.exe", shortFile);
+    r = Extract(file);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(Occurrences(r.err, "Error: The self-extracting archive is damaged."), 1) << r.err;
+}
+
+TEST_F(ExtractTest, ChangedStubByteIsDetected)
+{
+    std::string sfx = lzh::SelfExtracting(lzh::Archive({lzh::Stored("f.txt", "x")}), 700);
+    sfx[100] ^= 0x40;
+    RunResult r = Extract(Write("a.exe", sfx));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(Occurrences(r.err, "Error: The self-extracting archive is damaged."), 1) << r.err;
+    EXPECT_EQ(r.err.find(kDamaged), std::string::npos);
+    EXPECT_FALSE(Exists(Path("out/f.txt")));
+}
+
+TEST_F(ExtractTest, FirstMemberNamedBangIsSkippedOnlyInFirstPlace)
+{
+    std::string archive = lzh::Archive({lzh::Stored("dir/!", "comment"), lzh::Stored("a.txt", "a"),
+                                        lzh::Stored("!", "later")});
+    RunResult r = Extract(Write("a.exe", lzh::SelfExtracting(archive)));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_FALSE(Exists(Path("out/dir")));
+    EXPECT_EQ(Read(Path("out/a.txt")), "a");
+    EXPECT_EQ(Read(Path("out/!")), "later");
+}
+
+TEST_F(ExtractTest, EmptyArchiveAndTrailingEofBytesEndQuietly)
+{
+    RunResult r = Extract(Write("empty.lzh", std::string(1, '\0')));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    // 0x1A bytes in place of the end mark, and no end mark at all.
+    std::string archive = lzh::Archive({lzh::Stored("a.txt", "a")}, false);
+    for (std::string tail : {std::string(30, '\x1a'), std::string()}) {
+        r = Extract(Write("a.lzh", archive + tail));
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(Read(Path("out/a.txt")), "a");
+        EXPECT_EQ(r.err.find("Error"), std::string::npos) << r.err;
+    }
+}
+
+// ---- Damaged headers stop the run before anything is extracted.
+
+TEST_F(ExtractTest, BadHeadersAnywhereStopTheRunBeforeExtracting)
+{
+    auto run = [&](Member bad, const std::string &why) {
+        SCOPED_TRACE(why);
+        std::string archive = lzh::Archive({lzh::Stored("first.txt", "first")}, false);
+        std::string h = lzh::Header(bad);
+        archive += h + bad.packed + std::string(1, '\0');
+        system(("rm -rf '" + Path("out") + "'").c_str());
+        RunResult r = Extract(Write("a.lzh", archive));
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(Occurrences(r.err, kDamaged), 1) << r.err;
+        EXPECT_FALSE(Exists(Path("out/first.txt")));
+        EXPECT_EQ(r.err.find(kGoOn), std::string::npos);
+    };
+    Member m = lzh::Stored("b.txt", "bbb");
+    m.withCrc = false;
+    m.name = "b.txt";
+    // S - n = 21: a level 0 header with one stray byte where the CRC goes.
+    Member odd = lzh::Stored("b.txt", "bbb");
+    odd.withCrc = false;
+    odd.name = "b.txt";
+    {
+        std::string archive = lzh::Archive({lzh::Stored("first.txt", "first")}, false);
+        std::string h = lzh::Header(odd);
+        h.insert(h.end(), 'x');
+        h[0] = (char)(h.size() - 2);
+        unsigned sum = 0;
+        for (size_t i = 2; i < h.size(); i++)
+            sum += (unsigned char)h[i];
+        h[1] = (char)sum;
+        archive += h + "bbb" + std::string(1, '\0');
+        RunResult r = Extract(Write("odd.lzh", archive));
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(Occurrences(r.err, kDamaged), 1) << r.err;
+    }
+    Member level2 = lzh::Stored("c.txt", "c", 2);
+    level2.method = "-lh0+";
+    run(level2, "method without its closing dash");
+    Member crc = lzh::Stored("c.txt", "c", 1);
+    crc.headerCrc = true;
+    crc.extra.push_back(std::string("\x40\x21", 2));
+    // Break the header CRC: flip a byte of the attribute extension after
+    // the CRC was computed.
+    {
+        std::string archive = lzh::Archive({lzh::Stored("first.txt", "first")}, false);
+        std::string h = lzh::Header(crc);
+        h[h.size() - 3] ^= 1;
+        archive += h + "c" + std::string(1, '\0');
+        RunResult r = Extract(Write("crc.lzh", archive));
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(Occurrences(r.err, kDamaged), 1) << r.err;
+        EXPECT_FALSE(Exists(Path("out/first.txt")));
+    }
+    Member twoNames = lzh::Stored("c.txt", "c", 2);
+    twoNames.extra.push_back(std::string("\x01other", 6));
+    run(twoNames, "a second name extension");
+    Member shortExt = lzh::Stored("c.txt", "c", 2);
+    shortExt.extra.push_back(std::string("\x40", 1));
+    run(shortExt, "an attribute extension without data");
+    Member level3 = lzh::Stored("c.txt", "c", 0);
+    std::string h3 = lzh::Header(level3);
+    {
+        h3[20] = 3;
+        unsigned sum = 0;
+        for (size_t i = 2; i < h3.size(); i++)
+            sum += (unsigned char)h3[i];
+        h3[1] = (char)sum;
+        std::string archive = lzh::Archive({lzh::Stored("first.txt", "first")}, false) + h3 + "c";
+        RunResult r = Extract(Write("l3.lzh", archive + std::string(1, '\0')));
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(Occurrences(r.err, kDamaged), 1) << r.err;
+    }
+}
+
+TEST_F(ExtractTest, Level2WithoutHeaderCrcOrWithChecksumErrorIsDamaged)
+{
+    // Level 2 must carry a header CRC; build one and remove the CRC item.
+    Member m = lzh::Stored("a.txt", "a", 2);
+    std::string h = lzh::Header(m);
+    // Drop the 5-byte CRC item (length 5 at offset 24 -> the name's length
+    // field moves to 24) and fix L.
+    std::string without = h.substr(0, 24) + h.substr(24 + 5);
+    without[0] = (char)without.size();
+    RunResult r = Extract(Write("a.lzh", without + "a" + std::string(1, '\0')));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(Occurrences(r.err, kDamaged), 1) << r.err;
+
+    // Level 0: a wrong header checksum.
+    std::string h0 = lzh::Header(lzh::Stored("a.txt", "a"));
+    h0[1] ^= 0x55;
+    r = Extract(Write("b.lzh", h0 + "a" + std::string(1, '\0')));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(Occurrences(r.err, kDamaged), 1) << r.err;
+}
+
+TEST_F(ExtractTest, TruncatedArchiveIsDamagedAndLeavesNoPartialFile)
+{
+    std::string data(100000, 'q');
+    std::string archive = lzh::Archive({lzh::Stored("a.txt", "a"), lzh::Stored("b.bin", data)});
+    // Cut inside the second member's data: the sizing pass passes over the
+    // data with a seek, so the damage shows while copying.
+    RunResult r = Extract(Write("a.lzh", archive.substr(0, archive.size() - 5000)), "y\n");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(Occurrences(r.err, kDamaged), 1) << r.err;
+    EXPECT_EQ(Occurrences(r.err, kGoOn), 1) << r.err;
+    EXPECT_EQ(Read(Path("out/a.txt")), "a");
+    EXPECT_FALSE(Exists(Path("out/b.bin")));
+    // Cut inside a header.
+    system(("rm -rf '" + Path("out") + "'").c_str());
+    size_t secondHeader = lzh::Header(lzh::Stored("a.txt", "a")).size() + 1;
+    r = Extract(Write("b.lzh", archive.substr(0, secondHeader + 10)));
+    EXPECT_EQ(r.exitCode, 0) << "fewer than 21 bytes left reads as the end: " << r.err;
+    r = Extract(Write("c.lzh", archive.substr(0, secondHeader + 25)));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(Occurrences(r.err, kDamaged), 1) << r.err;
+}
+
+// ---- Member paths cannot leave the target.
+
+TEST_F(ExtractTest, HostilePathsLandInsideTheTarget)
+{
+    std::vector<Member> members = {
+        lzh::Stored("../../notes.txt", "1"),
+        lzh::Stored("c:/data.txt", "2"),
+        lzh::Stored("/etc/abs.txt", "3"),
+        lzh::Stored("\\win\\back.txt", "4"),
+        lzh::Stored("x\xff..\xff" "ff.txt", "5"),
+        lzh::Stored("a//b", "6"),
+        lzh::Stored("q?.txt. . ", "7"),
+        lzh::Stored("", "8"),
+    };
+    Member backslash = lzh::Stored("in\\name.txt", "9", 2);
+    backslash.directory = "d/";
+    members.push_back(backslash);
+    RunResult r = Extract(Write("a.lzh", lzh::Archive(members)));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Read(Path("out/NONAME/NONAME/notes.txt")), "1");
+    EXPECT_EQ(Read(Path("out/c_/data.txt")), "2");
+    EXPECT_EQ(Read(Path("out/etc/abs.txt")), "3");
+    EXPECT_EQ(Read(Path("out/win/back.txt")), "4");
+    EXPECT_EQ(Read(Path("out/x/NONAME/ff.txt")), "5");
+    EXPECT_EQ(Read(Path("out/a/NONAME/b")), "6");
+    EXPECT_EQ(Read(Path("out/q_.txt")), "7");
+    EXPECT_EQ(Read(Path("out/NONAME")), "8");
+    EXPECT_EQ(Read(Path("out/d/in_name.txt")), "9");
+    // Nothing escaped the scratch directory's out/.
+    EXPECT_EQ(CountEntries(root), CountEntries(Path("out")) + 2);
+}
+
+TEST_F(ExtractTest, OemNamesBecomeAnsi)
+{
+    RunResult r = Extract(Write("a.lzh", lzh::Archive({lzh::Stored("gr\x81n.txt", "g")})));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Read(Path("out/gr\xfcn.txt")), "g");
+}
+
+// ---- Output files: the replace question, directories in the way.
+
+TEST_F(ExtractTest, ReplaceQuestionYesNoCancel)
+{
+    std::string file = Write("a.lzh", lzh::Archive({lzh::Stored("f.txt", "new"),
+                                                      lzh::Stored("g.txt", "g")}));
+    mkdir(Path("out").c_str(), 0755);
+    Write("out/f.txt", "old");
+
+    RunResult r = Extract(file, "n\n");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("Warning: Do you want to replace the file\nZ:" ), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("attribute is set"), std::string::npos);
+    EXPECT_EQ(Read(Path("out/f.txt")), "old");
+    EXPECT_EQ(Read(Path("out/g.txt")), "g");
+
+    remove(Path("out/g.txt").c_str());
+    r = Extract(file, "c\ny\n");  // Cancel, then yes: stop extracting
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(Occurrences(r.err, kGoOn), 1) << r.err;
+    EXPECT_EQ(Read(Path("out/f.txt")), "old");
+    EXPECT_FALSE(Exists(Path("out/g.txt")));
+
+    chmod(Path("out/f.txt").c_str(), 0444);
+    r = Extract(file, "y\n");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("f.txt?\nThe R, S or H attribute is set!"), std::string::npos) << r.err;
+    EXPECT_EQ(Read(Path("out/f.txt")), "new");
+}
+
+TEST_F(ExtractTest, DirectoryInTheWay)
+{
+    // A file where a directory must be created.
+    mkdir(Path("out").c_str(), 0755);
+    Write("out/sub", "a plain file");
+    std::string file = Write("a.lzh", lzh::Archive({lzh::Stored("sub/f.txt", "f"),
+                                                      lzh::Stored("g.txt", "g")}));
+    RunResult r = Extract(file, "n\n");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Occurrences(r.err, "Error: Cannot create the directory."), 1) << r.err;
+    EXPECT_EQ(Occurrences(r.err, kGoOn), 1);
+    EXPECT_EQ(Read(Path("out/g.txt")), "g");
+
+    // A directory with the member's file name: no question, no message of
+    // its own, only the go-on question.
+    mkdir(Path("out/h.txt").c_str(), 0755);
+    file = Write("b.lzh", lzh::Archive({lzh::Stored("h.txt", "h")}));
+    r = Extract(file, "y\n");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err.find("Error"), std::string::npos) << r.err;
+    EXPECT_EQ(Occurrences(r.err, kGoOn), 1);
+    EXPECT_TRUE(IsDirectory(Path("out/h.txt")));
+}
+
+// ---- Members that fail while decoding.
+
+TEST_F(ExtractTest, FailedMembersAreRemovedAndTheUserDecides)
+{
+    Member badCrc = lzh::Stored("crc.txt", "payload");
+    badCrc.crc ^= 1;
+    Member sizes = lzh::Stored("sizes.txt", "abc");
+    sizes.originalSize = 4;
+    Member lh7 = lzh::Stored("seven.bin", "xx");
+    lh7.method = "-lh7-";
+    Member unknown = lzh::Stored("what.bin", "xx");
+    unknown.method = "-xyz-";
+    Member negative = lzh::Stored("neg.bin", "");
+    negative.originalSize = 0x80000000u;
+    Member noCrc = lzh::Stored("nocrc.txt", "fine");
+    noCrc.withCrc = false;
+    std::string file = Write("a.lzh", lzh::Archive({badCrc, sizes, lh7, unknown, negative, noCrc}));
+    RunResult r = Extract(file, "n\nn\nn\nn\nn\n");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Occurrences(r.err, kDamaged), 3) << r.err;
+    EXPECT_EQ(Occurrences(r.err, "Error: Version not supported."), 2) << r.err;
+    EXPECT_EQ(Occurrences(r.err, kGoOn), 5);
+    for (const char *gone : {"crc.txt", "sizes.txt", "seven.bin", "what.bin", "neg.bin"})
+        EXPECT_FALSE(Exists(Path(std::string("out/") + gone))) << gone;
+    EXPECT_EQ(Read(Path("out/nocrc.txt")), "fine");
+
+    // Yes stops the run: later members stay in the archive.
+    system(("rm -rf '" + Path("out") + "'").c_str());
+    r = Extract(file, "y\n");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(Occurrences(r.err, kGoOn), 1);
+    EXPECT_EQ(CountEntries(Path("out")), 0);
+}
+
+TEST_F(ExtractTest, EndOfInputAnswersNo)
+{
+    Member bad = lzh::Stored("crc.txt", "payload");
+    bad.crc ^= 1;
+    RunResult r = Extract(Write("a.lzh", lzh::Archive({bad, lzh::Stored("b.txt", "b")})));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Read(Path("out/b.txt")), "b");
+}
+
+// ---- The setup offer.
+
+TEST_F(ExtractTest, SetupOfferFollowsAFlawlessRun)
+{
+    std::string file = Write("a.lzh", lzh::Archive({lzh::Stored("MYSETUP.EXE", "no"),
+                                                      lzh::Stored("sub/Setup.exe", "yes"),
+                                                      lzh::Stored("SETUP.EXE", "second")}));
+    RunResult r = Extract(file, "y\n");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Occurrences(r.err, "Execute: Do you want to execute setup now?"), 1) << r.err;
+    EXPECT_NE(r.err.find("sub\\Setup.exe"), std::string::npos) << r.err;
+
+    r = Extract(file, "y\nn\n");  // replace MYSETUP? y ... answers run out: No
+    EXPECT_EQ(r.exitCode, 0);
+
+    // A failure the user went on after still ends with exit code 0 and
+    // the offer; a run stopped after a failure makes none.
+    Member bad = lzh::Stored("bad.txt", "x");
+    bad.crc ^= 1;
+    std::string failing = Write("b.lzh", lzh::Archive({lzh::Stored("SETUP.EXE", "s"), bad}));
+    system(("rm -rf '" + Path("out") + "'").c_str());
+    r = Extract(failing, "y\n");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err.find("Execute:"), std::string::npos) << r.err;
+}
+
+TEST_F(ExtractTest, NoSetupNoQuestion)
+{
+    RunResult r = Extract(Write("a.lzh", lzh::Archive({lzh::Directory("SETUP.EXE\\")})));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(IsDirectory(Path("out/SETUP.EXE")));
+    EXPECT_EQ(r.err.find("Execute:"), std::string::npos);
+}
+
+// ---- The target-directory dialog on the console.
+
+TEST_F(ExtractTest, TargetDialogProposesAndAccepts)
+{
+    std::string file = Write("tools.exe", lzh::SelfExtracting(lzh::Archive({lzh::Stored("t.txt", "t")})));
+    std::vector<std::string> args = {CORVANE_SFX, "extract", file};
+    // Run inside root: the proposal is the current directory plus "tools".
+    std::string cmd = "cd '" + root + "' && printf '\\n' | '" + CORVANE_SFX + "' extract tools.exe";
+    EXPECT_EQ(system(cmd.c_str()), 0);
+    EXPECT_EQ(Read(Path("tools/t.txt")), "t");
+
+    // End of input at the prompt is Cancel: exit 1, nothing written.
+    cmd = "cd '" + root + "' && '" + CORVANE_SFX + "' extract tools.exe </dev/null 2>/dev/null";
+    system(("rm -rf '" + Path("tools") + "'").c_str());
+    EXPECT_EQ(WEXITSTATUS(system(cmd.c_str())), 1);
+    EXPECT_FALSE(Exists(Path("tools")));
+}
+
+TEST_F(ExtractTest, IncorrectPathAsksAgain)
+{
+    std::string file = Write("a.lzh", lzh::Archive({lzh::Stored("t.txt", "t")}));
+    std::string tooLong(259, 'x');  // with the current directory in front it exceeds 259
+    RunResult r = Cli({"extract", file, "-d", tooLong}, Path("again") + "\n");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Occurrences(r.err, "Error: Incorrect path."), 1) << r.err;
+    EXPECT_EQ(Read(Path("again/t.txt")), "t");
+}
+
+}  // namespace
