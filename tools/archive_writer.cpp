@@ -1,0 +1,538 @@
+// The archive writer. Every member gets the header of the chosen level with
+// the MS-DOS operating system id, so that readers apply its attribute; its
+// data is packed in memory first, since the header that precedes the data
+// carries the packed size.
+#include "tools/archive_writer.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "tools/lzh_encoder.h"
+
+enum {
+    kDosReadOnly = 0x01,
+    kDosDirectory = 0x10,
+    kDosArchive = 0x20,
+    kMaxMemberSize = 0x7FFFFFFF, // the extractor keeps sizes as signed 32-bit values
+};
+
+// ---------------------------------------------------------------------------
+// Options.
+
+static bool ParseNumber(const char *text, int64_t low, int64_t high, int64_t *value)
+{
+    if (!*text)
+        return false;
+    char *end;
+    errno = 0;
+    long long v = strtoll(text, &end, 10);
+    if (*end || errno || v < low || v > high)
+        return false;
+    *value = v;
+    return true;
+}
+
+int TakeArchiveOption(int argc, char **argv, int *index, ArchiveOptions *options,
+                      std::string *error)
+{
+    const char *option = argv[*index];
+    if (strcmp(option, "--method") != 0 && strcmp(option, "--level") != 0 &&
+        strcmp(option, "--mtime") != 0)
+        return 0;
+    if (*index + 1 >= argc) {
+        *error = std::string(option) + " needs a value";
+        return -1;
+    }
+    const char *value = argv[*index + 1];
+    int64_t number;
+    if (strcmp(option, "--method") == 0) {
+        if (strcmp(value, "lh0") == 0)
+            options->method = 0;
+        else if (strcmp(value, "lh5") == 0)
+            options->method = 5;
+        else if (strcmp(value, "lh6") == 0)
+            options->method = 6;
+        else {
+            *error = std::string("--method takes lh5, lh6 or lh0, not \"") + value + "\"";
+            return -1;
+        }
+    } else if (strcmp(option, "--level") == 0) {
+        if (!ParseNumber(value, 0, 2, &number)) {
+            *error = std::string("--level takes 0, 1 or 2, not \"") + value + "\"";
+            return -1;
+        }
+        options->level = (int)number;
+    } else {
+        if (!ParseNumber(value, 0, 0xFFFFFFFFLL, &number)) {
+            *error = std::string("--mtime takes seconds since 1970 (0 to 4294967295), not \"") +
+                     value + "\"";
+            return -1;
+        }
+        options->fixedTime = true;
+        options->fixedMtime = number;
+    }
+    *index += 2;
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Names.
+
+// Unicode of the code page 437 bytes 0x80 to 0xFF.
+static const uint16_t kOemHigh[128] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8, 0x00EF,
+    0x00EE, 0x00EC, 0x00C4, 0x00C5, 0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
+    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192, 0x00E1, 0x00ED, 0x00F3, 0x00FA,
+    0x00F1, 0x00D1, 0x00AA, 0x00BA, 0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556, 0x2555, 0x2563, 0x2551, 0x2557,
+    0x255D, 0x255C, 0x255B, 0x2510, 0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567, 0x2568, 0x2564, 0x2565, 0x2559,
+    0x2558, 0x2552, 0x2553, 0x256B, 0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
+    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4, 0x03A6, 0x0398, 0x03A9, 0x03B4,
+    0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
+    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
+};
+
+// The next code point of a UTF-8 string, or -1 when the bytes are not UTF-8.
+static int32_t NextCodePoint(const std::string &s, size_t *i)
+{
+    uint8_t c = (uint8_t)s[*i];
+    int extra;
+    int32_t cp, least;
+    if (c < 0x80) {
+        *i += 1;
+        return c;
+    } else if ((c & 0xE0) == 0xC0) {
+        extra = 1, cp = c & 0x1F, least = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+        extra = 2, cp = c & 0x0F, least = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+        extra = 3, cp = c & 0x07, least = 0x10000;
+    } else {
+        return -1;
+    }
+    if (*i + extra >= s.size())
+        return -1;
+    for (int k = 1; k <= extra; k++) {
+        uint8_t d = (uint8_t)s[*i + k];
+        if ((d & 0xC0) != 0x80)
+            return -1;
+        cp = cp << 6 | (d & 0x3F);
+    }
+    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return -1;
+    *i += extra + 1;
+    return cp;
+}
+
+bool Utf8ToOem(const std::string &utf8, std::string *oem, std::string *error)
+{
+    oem->clear();
+    size_t i = 0;
+    while (i < utf8.size()) {
+        int32_t cp = NextCodePoint(utf8, &i);
+        if (cp < 0) {
+            *error = "the name \"" + utf8 + "\" is not valid UTF-8";
+            return false;
+        }
+        char code[16];
+        snprintf(code, sizeof code, "U+%04X", (unsigned)cp);
+        if (cp == '\\' || cp == 0xA0) {
+            *error = "the name \"" + utf8 + "\" holds " + code +
+                     ", which an LHA header would read as a path separator";
+            return false;
+        }
+        if (cp < 0x80) {
+            oem->push_back((char)cp);
+            continue;
+        }
+        int byte = -1;
+        for (int k = 0; k < 128; k++) {
+            if (kOemHigh[k] == cp) {
+                byte = 0x80 + k;
+                break;
+            }
+        }
+        if (byte < 0) {
+            *error = "the name \"" + utf8 + "\" holds " + code +
+                     ", which code page 437 (the names' code page) cannot hold";
+            return false;
+        }
+        oem->push_back((char)byte);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Times.
+
+uint32_t UnixToDosDateTime(int64_t mtime)
+{
+    time_t t = (time_t)mtime;
+    struct tm local;
+    if (!localtime_r(&t, &local) || local.tm_year < 80)
+        return 0x00210000; // 1 January 1980 00:00:00, the first MS-DOS day
+    if (local.tm_year > 207)
+        return 0xFF9FBF7D; // 31 December 2107 23:59:58, the last
+    uint32_t date = (uint32_t)(local.tm_year - 80) << 9 | (uint32_t)(local.tm_mon + 1) << 5 |
+                    (uint32_t)local.tm_mday;
+    uint32_t time =
+        (uint32_t)local.tm_hour << 11 | (uint32_t)local.tm_min << 5 | (uint32_t)local.tm_sec / 2;
+    return date << 16 | time;
+}
+
+// ---------------------------------------------------------------------------
+// Headers.
+
+static void Put16(std::vector<uint8_t> *h, size_t at, uint32_t v)
+{
+    (*h)[at] = (uint8_t)v;
+    (*h)[at + 1] = (uint8_t)(v >> 8);
+}
+
+static void Put32(std::vector<uint8_t> *h, size_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; i++)
+        (*h)[at + i] = (uint8_t)(v >> (8 * i));
+}
+
+static void Append16(std::vector<uint8_t> *h, uint32_t v)
+{
+    h->push_back((uint8_t)v);
+    h->push_back((uint8_t)(v >> 8));
+}
+
+// Extended header: its length (counting the type, the data and the next
+// length field), the type, the data; the next length follows later.
+static void AppendExtension(std::vector<uint8_t> *h, uint8_t type, const std::string &data)
+{
+    h->push_back(type);
+    h->insert(h->end(), data.begin(), data.end());
+    Append16(h, 0); // the length of the next one, patched when it comes
+}
+
+// Lays extensions after the length field at `first`: each one's length
+// goes where the previous one ends.
+static void AppendExtensions(std::vector<uint8_t> *h, size_t first,
+                             const std::vector<std::pair<uint8_t, std::string>> &extensions)
+{
+    size_t lengthAt = first;
+    for (const auto &e : extensions) {
+        uint32_t s = (uint32_t)(3 + e.second.size());
+        Put16(h, lengthAt, s);
+        AppendExtension(h, e.first, e.second);
+        lengthAt = h->size() - 2;
+    }
+}
+
+// Level 0 and 1 paths separate their parts with backslashes; the directory
+// extension uses 0xFF, which no code page 437 name byte here can be.
+static std::string WithSeparator(const std::string &path, char separator)
+{
+    std::string s = path;
+    for (char &c : s)
+        if (c == '/')
+            c = separator;
+    return s;
+}
+
+static uint8_t ByteSum(const std::vector<uint8_t> &h, size_t from, size_t count)
+{
+    uint8_t sum = 0;
+    for (size_t i = 0; i < count; i++)
+        sum = (uint8_t)(sum + h[from + i]);
+    return sum;
+}
+
+static void FixedFields(const MemberFields &f, int level, std::vector<uint8_t> *h)
+{
+    memcpy(h->data() + 2, f.method, 5);
+    Put32(h, 7, f.packedSize);
+    Put32(h, 11, f.originalSize);
+    if (level < 2) {
+        Put32(h, 15, UnixToDosDateTime(f.mtime));
+    } else {
+        int64_t t = f.mtime < 0 ? 0 : f.mtime > 0xFFFFFFFFLL ? 0xFFFFFFFFLL : f.mtime;
+        Put32(h, 15, (uint32_t)t);
+    }
+    (*h)[19] = f.attribute;
+    (*h)[20] = (uint8_t)level;
+}
+
+static bool TooLong(std::string *error, const std::string &what, const char *limit)
+{
+    *error = "the path \"" + what + "\" is too long for this header level (" + limit + ")";
+    return false;
+}
+
+static bool Level0Header(const MemberFields &f, std::vector<uint8_t> *h, std::string *error)
+{
+    std::string path = WithSeparator(f.directory + f.name, '\\');
+    if (path.size() > 233)
+        return TooLong(error, f.directory + f.name, "at most 233 bytes at level 0");
+    size_t n = path.size();
+    h->assign(24 + n, 0);
+    (*h)[0] = (uint8_t)(22 + n);
+    FixedFields(f, 0, h);
+    (*h)[21] = (uint8_t)n;
+    memcpy(h->data() + 22, path.data(), n);
+    Put16(h, 22 + n, f.dataCrc);
+    (*h)[1] = ByteSum(*h, 2, 22 + n);
+    return true;
+}
+
+// The file name stays in the base header; the directory goes into an
+// extension, where it is not bound by the base header's 255 bytes.
+static bool Level1Header(const MemberFields &f, bool headerCrc, std::vector<uint8_t> *h,
+                         std::string *error)
+{
+    if (f.name.size() > 230)
+        return TooLong(error, f.name, "a name of at most 230 bytes at level 1");
+    if (f.directory.size() > 65000)
+        return TooLong(error, f.directory, "at most 65,000 bytes");
+    size_t n = f.name.size();
+    size_t s = 25 + n;
+    h->assign(s + 2, 0);
+    (*h)[0] = (uint8_t)s;
+    FixedFields(f, 1, h);
+    (*h)[21] = (uint8_t)n;
+    memcpy(h->data() + 22, f.name.data(), n);
+    Put16(h, 22 + n, f.dataCrc);
+    (*h)[24 + n] = 'M';
+    std::vector<std::pair<uint8_t, std::string>> extensions;
+    if (headerCrc)
+        extensions.push_back({0x00, std::string(2, '\0')});
+    if (!f.directory.empty())
+        extensions.push_back({0x02, WithSeparator(f.directory, '\xFF')});
+    AppendExtensions(h, s, extensions);
+    // The stored packed size counts the extensions too.
+    Put32(h, 7, f.packedSize + (uint32_t)(h->size() - (s + 2)));
+    (*h)[1] = ByteSum(*h, 2, s);
+    if (headerCrc)
+        Put16(h, s + 3, Crc16(0, h->data(), h->size()));
+    return true;
+}
+
+static bool Level2Header(const MemberFields &f, std::vector<uint8_t> *h, std::string *error)
+{
+    if (f.name.size() + f.directory.size() > 65000)
+        return TooLong(error, f.directory + f.name, "at most 65,000 bytes");
+    h->assign(26, 0);
+    FixedFields(f, 2, h);
+    Put16(h, 21, f.dataCrc);
+    (*h)[23] = 'M';
+    std::vector<std::pair<uint8_t, std::string>> extensions;
+    extensions.push_back({0x00, std::string(2, '\0')});
+    if (!f.name.empty())
+        extensions.push_back({0x01, f.name});
+    if (!f.directory.empty())
+        extensions.push_back({0x02, WithSeparator(f.directory, '\xFF')});
+    AppendExtensions(h, 24, extensions);
+    // A length whose low byte is 0 would read as the archive's end mark.
+    if ((h->size() & 0xFF) == 0)
+        h->push_back(0);
+    Put16(h, 0, (uint32_t)h->size());
+    Put16(h, 27, Crc16(0, h->data(), h->size()));
+    return true;
+}
+
+bool AppendMemberHeader(const MemberFields &fields, int level, bool level1HeaderCrc,
+                        std::vector<uint8_t> *archive, std::string *error)
+{
+    std::vector<uint8_t> h;
+    bool ok = level == 0   ? Level0Header(fields, &h, error)
+              : level == 1 ? Level1Header(fields, level1HeaderCrc, &h, error)
+                           : Level2Header(fields, &h, error);
+    if (ok)
+        archive->insert(archive->end(), h.begin(), h.end());
+    return ok;
+}
+
+// ---------------------------------------------------------------------------
+// Members.
+
+struct Progress {
+    bool shown;
+    uint64_t total;
+    uint64_t before; // bytes of the members already written
+    const char *name;
+    int lastPermille;
+};
+
+static void DrawProgress(Progress *p, uint64_t done)
+{
+    if (!p->shown)
+        return;
+    int permille = p->total ? (int)((done + p->before) * 1000 / p->total) : 1000;
+    if (permille > 1000)
+        permille = 1000;
+    if (permille == p->lastPermille)
+        return;
+    p->lastPermille = permille;
+    char bar[31];
+    int filled = permille * 30 / 1000;
+    for (int i = 0; i < 30; i++)
+        bar[i] = i < filled ? '#' : '.';
+    bar[30] = 0;
+    fprintf(stderr, "\r[%s] %3d%% %-40.40s", bar, permille / 10, p->name);
+    fflush(stderr);
+}
+
+static void OnPackProgress(void *context, uint64_t done)
+{
+    DrawProgress((Progress *)context, done);
+}
+
+// The whole content of a file, mapped.
+struct MappedFile {
+    const uint8_t *data;
+    size_t size;
+};
+
+static bool MapFile(const MemberSource &m, MappedFile *file, std::string *error)
+{
+    file->data = nullptr;
+    file->size = 0;
+    int fd = open(m.sourcePath.c_str(), O_RDONLY);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        *error = "cannot read " + m.sourcePath + ": " + strerror(errno);
+        if (fd >= 0)
+            close(fd);
+        return false;
+    }
+    if (st.st_size > kMaxMemberSize) {
+        close(fd);
+        *error = m.sourcePath + " is too large for an archive member (at most 2 GiB - 1 bytes)";
+        return false;
+    }
+    file->size = (size_t)st.st_size;
+    if (file->size > 0) {
+        void *p = mmap(nullptr, file->size, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (p == MAP_FAILED) {
+            *error = "cannot read " + m.sourcePath + ": " + strerror(errno);
+            close(fd);
+            return false;
+        }
+        file->data = (const uint8_t *)p;
+    }
+    close(fd);
+    return true;
+}
+
+static void UnmapFile(MappedFile *file)
+{
+    if (file->size > 0)
+        munmap((void *)file->data, file->size);
+}
+
+// Splits "a/b/c" into the directory "a/b/" and the name "c", both in code
+// page 437.
+static bool OemParts(const std::string &memberPath, bool isDirectory, MemberFields *f,
+                     std::string *error)
+{
+    std::string oem;
+    if (!Utf8ToOem(memberPath, &oem, error))
+        return false;
+    if (isDirectory) {
+        f->directory = oem + "/";
+        f->name.clear();
+        return true;
+    }
+    size_t slash = oem.rfind('/');
+    f->directory = slash == std::string::npos ? std::string() : oem.substr(0, slash + 1);
+    f->name = slash == std::string::npos ? oem : oem.substr(slash + 1);
+    return true;
+}
+
+static bool WriteMember(const MemberSource &m, const ArchiveOptions &options, Progress *progress,
+                        std::vector<uint8_t> *archive, std::string *error)
+{
+    MemberFields f;
+    f.mtime = options.fixedTime ? options.fixedMtime : m.mtime;
+    f.packedSize = f.originalSize = 0;
+    f.dataCrc = 0;
+    if (!OemParts(m.memberPath, m.isDirectory, &f, error))
+        return false;
+    // A level 0 header has no place for a directory but its name.
+    if (m.isDirectory && options.level == 0) {
+        f.name = f.directory;
+        f.directory.clear();
+    }
+    if (m.isDirectory) {
+        memcpy(f.method, "-lhd-", 6);
+        f.attribute = kDosDirectory;
+        return AppendMemberHeader(f, options.level, options.level1HeaderCrc, archive, error);
+    }
+
+    MappedFile file;
+    if (!MapFile(m, &file, error))
+        return false;
+    f.attribute = (uint8_t)(kDosArchive | (m.readOnly ? kDosReadOnly : 0));
+    f.originalSize = (uint32_t)file.size;
+    f.dataCrc = Crc16(0, file.data, file.size);
+    progress->name = m.memberPath.c_str();
+
+    std::vector<uint8_t> packed;
+    bool stored = options.method == 0;
+    if (!stored) {
+        const LzhMethodParams &params = options.method == 6 ? kLh6Params : kLh5Params;
+        PackLzh(file.data, file.size, params, DefaultLzhEffort(params), &packed, OnPackProgress,
+                progress);
+        stored = options.storeIfLarger && packed.size() >= file.size;
+    }
+    if (stored) {
+        memcpy(f.method, "-lh0-", 6);
+        f.packedSize = (uint32_t)file.size;
+    } else {
+        memcpy(f.method, options.method == 6 ? "-lh6-" : "-lh5-", 6);
+        f.packedSize = (uint32_t)packed.size();
+    }
+    bool ok = AppendMemberHeader(f, options.level, options.level1HeaderCrc, archive, error);
+    if (ok) {
+        if (stored)
+            archive->insert(archive->end(), file.data, file.data + file.size);
+        else
+            archive->insert(archive->end(), packed.begin(), packed.end());
+        progress->before += file.size;
+        DrawProgress(progress, 0);
+    }
+    UnmapFile(&file);
+    return ok;
+}
+
+bool WriteArchive(const std::vector<MemberSource> &members, const ArchiveOptions &options,
+                  std::vector<uint8_t> *archive, std::string *error)
+{
+    Progress progress = {options.showProgress && isatty(STDERR_FILENO), 0, 0, "", -1};
+    for (const MemberSource &m : members)
+        progress.total += m.size;
+    archive->clear();
+    bool ok = true;
+    for (const MemberSource &m : members) {
+        if (!WriteMember(m, options, &progress, archive, error)) {
+            ok = false;
+            break;
+        }
+    }
+    if (progress.shown)
+        fprintf(stderr, "\r%-79s\r", "");
+    if (!ok)
+        return false;
+    archive->push_back(0); // the end mark
+    return true;
+}
+
+bool BuildArchiveFromPaths(const std::vector<std::string> &paths, const ArchiveOptions &options,
+                           std::vector<uint8_t> *archive, std::string *error)
+{
+    std::vector<MemberSource> members;
+    return CollectMembers(paths, &members, error) && WriteArchive(members, options, archive, error);
+}

@@ -1,0 +1,651 @@
+// Packer for -lh5- / -lh6-. The parse is a hash-chain LZ77 with one step of
+// lazy evaluation; its tokens are gathered in chunks, and a chunk joins the
+// current block unless a code of its own would pay for the extra block
+// header. Each block is written with Huffman codes built from its own counts.
+#include "tools/lzh_encoder.h"
+
+#include <math.h>
+#include <string.h>
+
+#include <algorithm>
+
+namespace
+{
+
+enum {
+    kMinMatch = 3,
+    kMaxMatch = 256,
+    kLiteralSymbols = 510,   // 0..255 bytes, 256..509 match lengths 3..256
+    kLengthCodeSymbols = 19, // code lengths 0..16 as symbols 2..18, zero runs 0..2
+    kMaxCodeLength = 16,
+    kMaxPositionSymbols = 17,
+    kMaxBlockCodes = 65535, // the block count field is 16 bits; 0 means "no end"
+    kChunkCodes = 4096,
+    kHashBits = 15,
+};
+
+// ---------------------------------------------------------------------------
+// Bit output, most significant bit first.
+
+struct BitWriter {
+    std::vector<uint8_t> *out;
+    uint64_t bits; // the pending bits are the low `count` bits
+    int count;     // below 32 between calls
+};
+
+inline void PutBits(BitWriter *w, int n, uint32_t value)
+{
+    w->bits = (w->bits << n) | value;
+    w->count += n;
+    if (w->count >= 32) {
+        w->count -= 32;
+        uint32_t word = (uint32_t)(w->bits >> w->count);
+        uint8_t bytes[4] = {(uint8_t)(word >> 24), (uint8_t)(word >> 16), (uint8_t)(word >> 8),
+                            (uint8_t)word};
+        w->out->insert(w->out->end(), bytes, bytes + 4);
+    }
+}
+
+// Pads the last byte with zero bits; a reader accepts up to 8 of them.
+void FlushBits(BitWriter *w)
+{
+    while (w->count >= 8) {
+        w->count -= 8;
+        w->out->push_back((uint8_t)(w->bits >> w->count));
+    }
+    if (w->count > 0) {
+        w->out->push_back((uint8_t)(w->bits << (8 - w->count)));
+        w->count = 0;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Tokens. A token holds its literal/length symbol in the low 9 bits and, for
+// a match, the offset (distance - 1) above them.
+
+inline uint32_t LiteralToken(uint8_t c)
+{
+    return c;
+}
+inline uint32_t MatchToken(int length, uint32_t distance)
+{
+    return (uint32_t)(length - kMinMatch + 256) | ((distance - 1) << 9);
+}
+inline int TokenSymbol(uint32_t token)
+{
+    return (int)(token & 511);
+}
+inline uint32_t TokenOffset(uint32_t token)
+{
+    return token >> 9;
+}
+
+// Position symbol p: 0 for offset 0, else the bit length of the offset; the
+// offset's bits below its top bit follow as p - 1 extra bits.
+inline int PositionSymbol(uint32_t offset)
+{
+    return offset == 0 ? 0 : 32 - __builtin_clz(offset);
+}
+
+struct Histogram {
+    uint32_t literal[kLiteralSymbols];
+    uint32_t position[kMaxPositionSymbols];
+    uint32_t codes;
+};
+
+void AddHistogram(Histogram *into, const Histogram &from)
+{
+    for (int i = 0; i < kLiteralSymbols; i++)
+        into->literal[i] += from.literal[i];
+    for (int i = 0; i < kMaxPositionSymbols; i++)
+        into->position[i] += from.position[i];
+    into->codes += from.codes;
+}
+
+// Bits of an ideal code for the counts, plus a rough price for writing
+// that code's lengths into the block header.
+double EntropyBits(const uint32_t *freq, int count, double pricePerSymbol)
+{
+    double total = 0, sum = 0;
+    int used = 0;
+    for (int i = 0; i < count; i++) {
+        if (freq[i] == 0)
+            continue;
+        used++;
+        total += freq[i];
+        sum += freq[i] * log2((double)freq[i]);
+    }
+    if (used < 2)
+        return 0;
+    return total * log2(total) - sum + used * pricePerSymbol;
+}
+
+double EstimateBlockBits(const Histogram &h)
+{
+    return 40 + EntropyBits(h.literal, kLiteralSymbols, 4.0) +
+           EntropyBits(h.position, kMaxPositionSymbols, 3.5);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Huffman codes.
+
+uint16_t Crc16(uint16_t crc, const uint8_t *data, size_t size)
+{
+    static uint16_t table[256];
+    if (table[1] == 0) {
+        for (int i = 0; i < 256; i++) {
+            uint16_t c = (uint16_t)i;
+            for (int k = 0; k < 8; k++)
+                c = (c & 1) ? (uint16_t)((c >> 1) ^ 0xA001) : (uint16_t)(c >> 1);
+            table[i] = c;
+        }
+    }
+    for (size_t i = 0; i < size; i++)
+        crc = (uint16_t)(table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8));
+    return crc;
+}
+
+namespace
+{
+
+// Depths of a Huffman tree over the used symbols. The two-queue method needs
+// the leaves in increasing weight; internal nodes are then made in
+// increasing weight too, so each step takes the two lightest fronts.
+int HuffmanDepths(const uint32_t *freq, int count, uint8_t *depths)
+{
+    int order[kLiteralSymbols];
+    int m = 0;
+    for (int i = 0; i < count; i++)
+        if (freq[i] != 0)
+            order[m++] = i;
+    std::stable_sort(order, order + m, [&](int a, int b) { return freq[a] < freq[b]; });
+
+    uint64_t weight[2 * kLiteralSymbols];
+    int parent[2 * kLiteralSymbols];
+    for (int i = 0; i < m; i++)
+        weight[i] = freq[order[i]];
+    int nextLeaf = 0, nextNode = m, made = m;
+    auto takeLightest = [&]() {
+        if (nextLeaf < m && (nextNode >= made || weight[nextLeaf] <= weight[nextNode]))
+            return nextLeaf++;
+        return nextNode++;
+    };
+    for (int k = 0; k < m - 1; k++) {
+        int a = takeLightest();
+        int b = takeLightest();
+        weight[made] = weight[a] + weight[b];
+        parent[a] = parent[b] = made;
+        made++;
+    }
+    // The root is the last node made; every node was made after its children.
+    int depth[2 * kLiteralSymbols];
+    depth[made - 1] = 0;
+    int deepest = 0;
+    for (int node = made - 2; node >= 0; node--) {
+        depth[node] = depth[parent[node]] + 1;
+        if (node < m)
+            deepest = std::max(deepest, depth[node]);
+    }
+    for (int i = 0; i < m; i++)
+        depths[order[i]] = (uint8_t)depth[i];
+    return deepest;
+}
+
+} // namespace
+
+void BuildCodeLengths(const uint32_t *freq, int count, int maxLength, uint8_t *lengths)
+{
+    memset(lengths, 0, count);
+    int used = 0, lone = 0;
+    for (int i = 0; i < count; i++)
+        if (freq[i] != 0)
+            used++, lone = i;
+    if (used == 0)
+        return;
+    if (used == 1) {
+        lengths[lone] = 1;
+        return;
+    }
+    // A tree deeper than the limit needs counts far apart (a Fibonacci-like
+    // spread); halving the counts, keeping every used one above zero, brings
+    // them closer until the tree fits. It is rare, and cheap when it happens.
+    uint32_t scaled[kLiteralSymbols];
+    memcpy(scaled, freq, count * sizeof(uint32_t));
+    while (HuffmanDepths(scaled, count, lengths) > maxLength) {
+        for (int i = 0; i < count; i++)
+            if (scaled[i] != 0)
+                scaled[i] = (scaled[i] >> 1) | 1;
+    }
+}
+
+void BuildCanonicalCodes(const uint8_t *lengths, int count, uint16_t *codes)
+{
+    uint32_t lengthCount[kMaxCodeLength + 1] = {0};
+    for (int i = 0; i < count; i++)
+        lengthCount[lengths[i]]++;
+    uint32_t next[kMaxCodeLength + 1];
+    uint32_t code = 0;
+    lengthCount[0] = 0;
+    for (int len = 1; len <= kMaxCodeLength; len++) {
+        code = (code + lengthCount[len - 1]) << 1;
+        next[len] = code;
+    }
+    for (int i = 0; i < count; i++)
+        codes[i] = lengths[i] ? (uint16_t)next[lengths[i]]++ : 0;
+}
+
+namespace
+{
+
+// ---------------------------------------------------------------------------
+// Block writer.
+
+// Lengths of the code-length code and of the position code: 3 bits each,
+// where 7 continues in unary (one 1-bit per further unit, then a 0-bit).
+// After the third length of the code-length code a 2-bit count skips up to
+// three zero lengths.
+void WriteShortLengths(BitWriter *w, const uint8_t *lengths, int count, int countBits,
+                       int specialIndex)
+{
+    int n = count;
+    while (n > 0 && lengths[n - 1] == 0)
+        n--;
+    PutBits(w, countBits, (uint32_t)n);
+    int i = 0;
+    while (i < n) {
+        int len = lengths[i++];
+        if (len < 7) {
+            PutBits(w, 3, (uint32_t)len);
+        } else {
+            PutBits(w, 3, 7);
+            PutBits(w, len - 6, ((1u << (len - 7)) - 1) << 1);
+        }
+        if (i == specialIndex) {
+            int zeros = 0;
+            while (zeros < 3 && i + zeros < n && lengths[i + zeros] == 0)
+                zeros++;
+            PutBits(w, 2, (uint32_t)zeros);
+            i += zeros;
+        }
+    }
+}
+
+// A code with at most one symbol is written as a count of 0 and the symbol
+// itself; its symbols then take no bits at all.
+void WriteConstantCode(BitWriter *w, int countBits, int symbol)
+{
+    PutBits(w, countBits, 0);
+    PutBits(w, countBits, (uint32_t)symbol);
+}
+
+// The literal/length lengths as code-length symbols: t = length + 2 for a
+// length, t = 0 for one zero, t = 1 with 4 bits for 3..18 zeros, t = 2 with
+// 9 bits for 20..531 zeros. A run of 19 is one single zero and a run of 18.
+struct LengthItem {
+    uint8_t symbol;
+    uint8_t extraBits;
+    uint16_t extra;
+};
+
+int ListLiteralLengths(const uint8_t *lengths, int n, LengthItem *items)
+{
+    int k = 0, i = 0;
+    while (i < n) {
+        int len = lengths[i++];
+        if (len != 0) {
+            items[k++] = {(uint8_t)(len + 2), 0, 0};
+            continue;
+        }
+        int run = 1;
+        while (i < n && lengths[i] == 0)
+            i++, run++;
+        if (run <= 2) {
+            for (int r = 0; r < run; r++)
+                items[k++] = {0, 0, 0};
+        } else if (run <= 18) {
+            items[k++] = {1, 4, (uint16_t)(run - 3)};
+        } else if (run == 19) {
+            items[k++] = {0, 0, 0};
+            items[k++] = {1, 4, 15};
+        } else {
+            items[k++] = {2, 9, (uint16_t)(run - 20)};
+        }
+    }
+    return k;
+}
+
+struct BlockCodes {
+    uint8_t literalLength[kLiteralSymbols];
+    uint16_t literalCode[kLiteralSymbols];
+    uint8_t positionLength[kMaxPositionSymbols];
+    uint16_t positionCode[kMaxPositionSymbols];
+};
+
+int SoleSymbol(const uint32_t *freq, int count, int *used)
+{
+    int sole = 0;
+    *used = 0;
+    for (int i = 0; i < count; i++)
+        if (freq[i] != 0)
+            ++*used, sole = i;
+    return sole;
+}
+
+void WriteLiteralCode(BitWriter *w, const uint32_t *freq, BlockCodes *codes)
+{
+    int used;
+    int sole = SoleSymbol(freq, kLiteralSymbols, &used);
+    if (used <= 1) {
+        // Neither code is needed: a constant code-length code, then the constant.
+        memset(codes->literalLength, 0, sizeof codes->literalLength);
+        memset(codes->literalCode, 0, sizeof codes->literalCode);
+        WriteConstantCode(w, 5, 0);
+        WriteConstantCode(w, 9, sole);
+        return;
+    }
+    BuildCodeLengths(freq, kLiteralSymbols, kMaxCodeLength, codes->literalLength);
+    BuildCanonicalCodes(codes->literalLength, kLiteralSymbols, codes->literalCode);
+
+    int n = kLiteralSymbols;
+    while (n > 0 && codes->literalLength[n - 1] == 0)
+        n--;
+    LengthItem items[kLiteralSymbols + 1];
+    int itemCount = ListLiteralLengths(codes->literalLength, n, items);
+
+    uint32_t itemFreq[kLengthCodeSymbols] = {0};
+    for (int i = 0; i < itemCount; i++)
+        itemFreq[items[i].symbol]++;
+    uint8_t itemLength[kLengthCodeSymbols];
+    uint16_t itemCode[kLengthCodeSymbols];
+    int itemSole = SoleSymbol(itemFreq, kLengthCodeSymbols, &used);
+    if (used <= 1) {
+        memset(itemLength, 0, sizeof itemLength);
+        memset(itemCode, 0, sizeof itemCode);
+        WriteConstantCode(w, 5, itemSole);
+    } else {
+        BuildCodeLengths(itemFreq, kLengthCodeSymbols, kMaxCodeLength, itemLength);
+        BuildCanonicalCodes(itemLength, kLengthCodeSymbols, itemCode);
+        WriteShortLengths(w, itemLength, kLengthCodeSymbols, 5, 3);
+    }
+    PutBits(w, 9, (uint32_t)n);
+    for (int i = 0; i < itemCount; i++) {
+        const LengthItem &it = items[i];
+        PutBits(w, itemLength[it.symbol], itemCode[it.symbol]);
+        if (it.extraBits)
+            PutBits(w, it.extraBits, it.extra);
+    }
+}
+
+void WritePositionCode(BitWriter *w, const uint32_t *freq, const LzhMethodParams &params,
+                       BlockCodes *codes)
+{
+    int symbols = params.dictionaryBits + 1;
+    int used;
+    int sole = SoleSymbol(freq, symbols, &used);
+    memset(codes->positionLength, 0, sizeof codes->positionLength);
+    memset(codes->positionCode, 0, sizeof codes->positionCode);
+    if (used <= 1) {
+        WriteConstantCode(w, params.positionBits, sole);
+        return;
+    }
+    BuildCodeLengths(freq, symbols, kMaxCodeLength, codes->positionLength);
+    BuildCanonicalCodes(codes->positionLength, symbols, codes->positionCode);
+    WriteShortLengths(w, codes->positionLength, symbols, params.positionBits, -1);
+}
+
+void WriteBlock(BitWriter *w, const uint32_t *tokens, const Histogram &h,
+                const LzhMethodParams &params)
+{
+    BlockCodes codes;
+    PutBits(w, 16, h.codes);
+    WriteLiteralCode(w, h.literal, &codes);
+    WritePositionCode(w, h.position, params, &codes);
+    for (uint32_t i = 0; i < h.codes; i++) {
+        uint32_t token = tokens[i];
+        int symbol = TokenSymbol(token);
+        PutBits(w, codes.literalLength[symbol], codes.literalCode[symbol]);
+        if (symbol < 256)
+            continue;
+        uint32_t offset = TokenOffset(token);
+        int p = PositionSymbol(offset);
+        PutBits(w, codes.positionLength[p], codes.positionCode[p]);
+        if (p >= 2)
+            PutBits(w, p - 1, offset & ((1u << (p - 1)) - 1));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Match finder: chains of earlier positions with the same 3-byte hash. The
+// chain links live in a ring of twice the dictionary, so that no position
+// within reach shares a slot with another.
+
+struct MatchFinder {
+    const uint8_t *data;
+    size_t size;
+    uint32_t dictionary; // greatest distance
+    uint32_t ringMask;
+    std::vector<uint32_t> head; // position + 1 of the newest entry, 0 for none
+    std::vector<uint32_t> link; // position + 1 of the previous entry in its chain
+};
+
+inline uint32_t Hash3(const uint8_t *p)
+{
+    uint32_t v = (uint32_t)p[0] << 16 | (uint32_t)p[1] << 8 | p[2];
+    return (v * 0x9E3779B1u) >> (32 - kHashBits);
+}
+
+// Enters pos (which needs three bytes) and returns the chain it was put in
+// front of, as position + 1.
+inline uint32_t InsertPosition(MatchFinder *f, size_t pos)
+{
+    uint32_t h = Hash3(f->data + pos);
+    uint32_t older = f->head[h];
+    f->link[pos & f->ringMask] = older;
+    f->head[h] = (uint32_t)pos + 1;
+    return older;
+}
+
+inline int CommonLength(const uint8_t *a, const uint8_t *b, int limit)
+{
+    int n = 0;
+    while (n + 8 <= limit) {
+        uint64_t x, y;
+        memcpy(&x, a + n, 8);
+        memcpy(&y, b + n, 8);
+        if (x != y)
+            return n + (__builtin_ctzll(x ^ y) >> 3);
+        n += 8;
+    }
+    while (n < limit && a[n] == b[n])
+        n++;
+    return n;
+}
+
+// The longest match at pos longer than `beat`, following the chain from
+// `candidate` (position + 1); 0 if there is none.
+int LongestMatch(const MatchFinder *f, size_t pos, uint32_t candidate, int beat, int chain,
+                 uint32_t *distance)
+{
+    size_t remaining = f->size - pos;
+    int limit = remaining < (size_t)kMaxMatch ? (int)remaining : kMaxMatch;
+    if (beat >= limit)
+        return 0;
+    size_t lowest = pos > f->dictionary ? pos - f->dictionary : 0;
+    const uint8_t *here = f->data + pos;
+    int best = beat;
+    while (candidate != 0 && chain-- > 0) {
+        size_t cand = candidate - 1;
+        if (cand < lowest)
+            break;
+        const uint8_t *there = f->data + cand;
+        if (there[best] == here[best] && there[0] == here[0] && there[1] == here[1]) {
+            int len = CommonLength(here, there, limit);
+            if (len > best) {
+                best = len;
+                *distance = (uint32_t)(pos - cand);
+                if (len >= limit)
+                    break;
+            }
+        }
+        uint32_t older = f->link[cand & f->ringMask];
+        if (older >= candidate)
+            break; // a slot reused by a newer position
+        candidate = older;
+    }
+    return best > beat ? best : 0;
+}
+
+// ---------------------------------------------------------------------------
+// The packer: parse, gather, cut into blocks.
+
+struct Packer {
+    BitWriter writer;
+    const LzhMethodParams *params;
+    std::vector<uint32_t> tokens; // the open block's tokens, then the chunk's
+    Histogram block;              // counts of the open block
+    Histogram chunk;              // counts of the chunk being gathered
+    double blockBits;             // estimate for `block`
+};
+
+void EmitBlock(Packer *pk)
+{
+    if (pk->block.codes == 0)
+        return;
+    WriteBlock(&pk->writer, pk->tokens.data(), pk->block, *pk->params);
+    pk->tokens.erase(pk->tokens.begin(), pk->tokens.begin() + pk->block.codes);
+    memset(&pk->block, 0, sizeof pk->block);
+    pk->blockBits = 0;
+}
+
+// The chunk joins the open block unless two codes cost less than one.
+void CloseChunk(Packer *pk)
+{
+    if (pk->chunk.codes == 0)
+        return;
+    double chunkBits = EstimateBlockBits(pk->chunk);
+    if (pk->block.codes != 0) {
+        Histogram joined = pk->block;
+        AddHistogram(&joined, pk->chunk);
+        double joinedBits = EstimateBlockBits(joined);
+        if (joined.codes > kMaxBlockCodes || pk->blockBits + chunkBits < joinedBits) {
+            EmitBlock(pk);
+        } else {
+            pk->block = joined;
+            pk->blockBits = joinedBits;
+            memset(&pk->chunk, 0, sizeof pk->chunk);
+            return;
+        }
+    }
+    pk->block = pk->chunk;
+    pk->blockBits = chunkBits;
+    memset(&pk->chunk, 0, sizeof pk->chunk);
+}
+
+inline void CountToken(Packer *pk)
+{
+    if (++pk->chunk.codes == kChunkCodes)
+        CloseChunk(pk);
+}
+
+inline void EmitLiteral(Packer *pk, uint8_t c)
+{
+    pk->tokens.push_back(LiteralToken(c));
+    pk->chunk.literal[c]++;
+    CountToken(pk);
+}
+
+inline void EmitMatch(Packer *pk, int length, uint32_t distance)
+{
+    uint32_t token = MatchToken(length, distance);
+    pk->tokens.push_back(token);
+    pk->chunk.literal[TokenSymbol(token)]++;
+    pk->chunk.position[PositionSymbol(distance - 1)]++;
+    CountToken(pk);
+}
+
+} // namespace
+
+LzhEffort DefaultLzhEffort(const LzhMethodParams &params)
+{
+    LzhEffort e;
+    e.maxChain = 48;
+    e.lazyLimit = 32;
+    e.goodLength = 16;
+    e.farLength3 = params.dictionaryBits > 13 ? 8192 : 4096;
+    return e;
+}
+
+void PackLzh(const uint8_t *data, size_t size, const LzhMethodParams &params,
+             const LzhEffort &effort, std::vector<uint8_t> *out, LzhProgressFn progress,
+             void *progressContext)
+{
+    if (size == 0)
+        return;
+    Packer pk;
+    memset(&pk.block, 0, sizeof pk.block);
+    memset(&pk.chunk, 0, sizeof pk.chunk);
+    pk.writer = {out, 0, 0};
+    pk.params = &params;
+    pk.blockBits = 0;
+    pk.tokens.reserve(kMaxBlockCodes + kChunkCodes);
+
+    MatchFinder f;
+    f.data = data;
+    f.size = size;
+    f.dictionary = 1u << params.dictionaryBits;
+    f.ringMask = 2 * f.dictionary - 1;
+    f.head.assign(1u << kHashBits, 0);
+    f.link.assign(2 * f.dictionary, 0);
+
+    // One step of lazy evaluation: a match found at pos is held back while
+    // pos + 1 is tried; if that one is longer, pos goes out as a literal.
+    size_t pos = 0, nextReport = 1 << 20;
+    int heldLength = 0;
+    uint32_t heldDistance = 0;
+    bool heldByte = false; // data[pos - 1] is not yet emitted
+    while (pos < size) {
+        int length = 0;
+        uint32_t distance = 0;
+        if (pos + kMinMatch <= size) {
+            uint32_t chain = InsertPosition(&f, pos);
+            if (chain != 0 && heldLength < effort.lazyLimit) {
+                int tries =
+                    heldLength >= effort.goodLength ? effort.maxChain >> 2 : effort.maxChain;
+                int beat = heldLength > kMinMatch - 1 ? heldLength : kMinMatch - 1;
+                length = LongestMatch(&f, pos, chain, beat, tries, &distance);
+                if (length == kMinMatch && distance > (uint32_t)effort.farLength3)
+                    length = 0;
+            }
+        }
+        if (heldLength >= kMinMatch && length <= heldLength) {
+            EmitMatch(&pk, heldLength, heldDistance);
+            size_t end = pos - 1 + heldLength;
+            size_t hashEnd = std::min(end, size - kMinMatch + 1);
+            for (size_t q = pos + 1; q < hashEnd; q++)
+                InsertPosition(&f, q);
+            pos = end;
+            heldLength = 0;
+            heldByte = false;
+        } else {
+            if (heldByte)
+                EmitLiteral(&pk, data[pos - 1]);
+            heldByte = true;
+            heldLength = length;
+            heldDistance = distance;
+            pos++;
+        }
+        if (progress && pos >= nextReport) {
+            progress(progressContext, pos);
+            nextReport = pos + (1 << 20);
+        }
+    }
+    if (heldByte)
+        EmitLiteral(&pk, data[size - 1]);
+    CloseChunk(&pk);
+    EmitBlock(&pk);
+    FlushBits(&pk.writer);
+    if (progress)
+        progress(progressContext, size);
+}
