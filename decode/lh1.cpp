@@ -1,0 +1,187 @@
+// -lh1-: LZ77 over a 4,096-byte reach, literals and match lengths sharing
+// one adaptive Huffman code that follows every symbol, positions coded with
+// a fixed prefix code for their upper 6 bits and 6 plain bits below it.
+#include "decode/decode.h"
+
+enum {
+    SYMBOLS = 314,              // 0..255 literals, 256..313 lengths 3..60
+    NODES = 2 * SYMBOLS - 1,    // 627; the root is the last node
+    ROOT = NODES - 1,
+    LEAF_BASE = NODES,          // child[] values >= this are leaves: LEAF_BASE + symbol
+    REBUILD_AT = 0x8000,
+    SPACE_BYTES = 4036,         // the spaces just before the first output byte
+};
+
+// Nodes are kept in non-decreasing order of frequency, so the node to swap
+// with on an update is found by a short upward scan; freq[NODES] is a
+// sentinel that no count reaches and ends that scan.
+struct AdaptiveTree {
+    uint16_t freq[NODES + 1];
+    uint16_t child[NODES];              // first child; the second is the next node
+    uint16_t parent[NODES + SYMBOLS];   // per node, then per symbol: its leaf
+};
+
+static AdaptiveTree tree;
+
+// Indexed by the next 8 input bits: the upper 6 position bits and the
+// length of the prefix code that stands for them. Value v takes
+// 2^(8 - n) entries in increasing order; they are filled by that rule
+// rather than stored, which keeps 512 bytes out of the stub.
+static uint8_t posHighBits[256];
+static uint8_t posCodeLength[256];
+
+static void BuildPositionTables(void)
+{
+    // The first value of each code length 3..8, and the end of the last.
+    static const uint8_t firstValue[7] = {0, 1, 4, 12, 24, 48, 64};
+    int32_t i = 0;
+    for (int32_t n = 3; n <= 8; n++) {
+        for (int32_t v = firstValue[n - 3]; v < firstValue[n - 2]; v++) {
+            for (int32_t e = 0; e < (1 << (8 - n)); e++, i++) {
+                posHighBits[i] = (uint8_t)v;
+                posCodeLength[i] = (uint8_t)n;
+            }
+        }
+    }
+}
+
+// All symbols start with frequency 1; leaves are nodes 0..313 in symbol
+// order and inner nodes pair them off from the bottom.
+static void StartTree(void)
+{
+    for (int32_t s = 0; s < SYMBOLS; s++) {
+        tree.freq[s] = 1;
+        tree.child[s] = (uint16_t)(s + LEAF_BASE);
+        tree.parent[s + LEAF_BASE] = (uint16_t)s;
+    }
+    for (int32_t i = 0, j = SYMBOLS; j < NODES; i += 2, j++) {
+        tree.freq[j] = (uint16_t)(tree.freq[i] + tree.freq[i + 1]);
+        tree.child[j] = (uint16_t)i;
+        tree.parent[i] = tree.parent[i + 1] = (uint16_t)j;
+    }
+    tree.freq[NODES] = 0xFFFF;
+    tree.parent[ROOT] = 0;
+}
+
+// Halves every leaf's frequency (rounding up, so none drops to 0) and
+// builds the inner nodes again in frequency order.
+static void RebuildTree(void)
+{
+    int32_t j = 0;
+    for (int32_t i = 0; i < NODES; i++) {
+        if (tree.child[i] >= LEAF_BASE) {
+            tree.freq[j] = (uint16_t)((tree.freq[i] + 1) / 2);
+            tree.child[j] = tree.child[i];
+            j++;
+        }
+    }
+    // Each new inner node pairs the next two nodes and is inserted after
+    // every node of no greater frequency. The insertion point is always
+    // above i + 1, so nodes already paired off never move.
+    for (int32_t i = 0, j = SYMBOLS; j < NODES; i += 2, j++) {
+        uint32_t f = (uint32_t)tree.freq[i] + tree.freq[i + 1];
+        int32_t k = j - 1;
+        while (f < tree.freq[k])
+            k--;
+        k++;
+        for (int32_t m = j; m > k; m--) {
+            tree.freq[m] = tree.freq[m - 1];
+            tree.child[m] = tree.child[m - 1];
+        }
+        tree.freq[k] = (uint16_t)f;
+        tree.child[k] = (uint16_t)i;
+    }
+    for (int32_t i = 0; i < NODES; i++) {
+        int32_t k = tree.child[i];
+        if (k >= LEAF_BASE)
+            tree.parent[k] = (uint16_t)i;
+        else
+            tree.parent[k] = tree.parent[k + 1] = (uint16_t)i;
+    }
+}
+
+// Counts symbol s on every node from its leaf to the root. A node whose new
+// count passes its upper neighbour's trades places with the highest node
+// still below that count, which keeps the order (and the sibling property)
+// intact; the count then continues from the new place.
+static void BumpSymbol(int32_t s)
+{
+    if (tree.freq[ROOT] == REBUILD_AT)
+        RebuildTree();
+    int32_t c = tree.parent[s + LEAF_BASE];
+    do {
+        uint16_t k = ++tree.freq[c];
+        if (k > tree.freq[c + 1]) {
+            int32_t l = c + 1;
+            while (k > tree.freq[l + 1])
+                l++;
+            tree.freq[c] = tree.freq[l];
+            tree.freq[l] = k;
+
+            int32_t i = tree.child[c];
+            tree.parent[i] = (uint16_t)l;
+            if (i < LEAF_BASE)
+                tree.parent[i + 1] = (uint16_t)l;
+
+            int32_t j = tree.child[l];
+            tree.child[l] = (uint16_t)i;
+            tree.parent[j] = (uint16_t)c;
+            if (j < LEAF_BASE)
+                tree.parent[j + 1] = (uint16_t)c;
+            tree.child[c] = (uint16_t)j;
+            c = l;
+        }
+        c = tree.parent[c];
+    } while (c != 0);  // only the root has parent 0: node 0 is always a leaf
+}
+
+// Walks from the root one bit per level. The tree can be deeper than 16
+// levels, so the walk takes up to 16 bits per peek and drops what it used;
+// a code that runs past the packed data drops padding and ends as damage,
+// as reading it bit by bit would.
+static int32_t DecodeTreeSymbol(void)
+{
+    int32_t c = tree.child[ROOT];
+    while (c < LEAF_BASE) {
+        uint32_t bits = PeekBits(16);
+        int32_t used = 0;
+        do {
+            c = tree.child[c + (int32_t)((bits >> (15 - used)) & 1)];
+            used++;
+        } while (c < LEAF_BASE && used < 16);
+        DropBits(used);
+    }
+    int32_t s = c - LEAF_BASE;
+    BumpSymbol(s);
+    return s;
+}
+
+// A 3..8-bit prefix for the upper 6 bits, then 6 plain bits. The first 8
+// bits already hold 8 - n of the plain bits; n - 2 more complete them.
+static int32_t DecodeMatchPosition(void)
+{
+    uint32_t i = GetBits(8);
+    int32_t n = posCodeLength[i];
+    uint32_t low = ((i << (n - 2)) | GetBits(n - 2)) & 0x3F;
+    return (int32_t)(((uint32_t)posHighBits[i] << 6) | low);
+}
+
+void DecodeLh1(const MemberHeader *header)
+{
+    InitOutput((int32_t)header->originalSize);
+    // Distances reach 4,096 back but only 4,036 bytes are defined as
+    // spaces; the 60 before them keep whatever the window held.
+    for (int32_t i = WINDOW_SIZE - SPACE_BYTES; i < WINDOW_SIZE; i++)
+        window[i] = 0x20;
+    BuildPositionTables();
+    StartTree();
+    for (;;) {
+        int32_t s = DecodeTreeSymbol();
+        if (s < 256) {
+            PutByte((uint8_t)s);
+        } else {
+            int32_t length = s - 253;
+            CopyMatch(DecodeMatchPosition() + 1, length);
+        }
+    }
+}

@@ -1,0 +1,324 @@
+// -lh4-, -lh5-, -lh6-: blocks of three canonical Huffman codes (code
+// lengths, literals/lengths, positions) followed by the coded items.
+//
+// Codes arrive most significant bit first, so a code's bits are the high
+// bits of a PeekBits() value and a table index is the code itself: no bit
+// reversal is needed anywhere.
+#include "decode/decode.h"
+
+enum {
+    NT = 19,           // code-length code: lengths 0..16 and three zero-run codes
+    TBIT = 5,
+    NC = 510,          // literals 0..255, match lengths 3..256
+    CBIT = 9,
+    NP_LH5 = 14,
+    PBIT_LH5 = 4,
+    NP_LH6 = 17,
+    PBIT_LH6 = 5,
+    MAX_CODE_LENGTH = 16,
+    PT_ROOT_BITS = 7,
+    C_ROOT_BITS = 9,
+    // p - 1 extra position bits must fit one GetBits(16).
+    MAX_POSITION_SYMBOL = 17,
+    LEAF = 16,
+    INVALID = 99,
+    POOL_SIZE = 4000,
+};
+
+// tag <= 16: leaf, `value` is the symbol. 17..32: link to a sub-table of
+// tag - 16 index bits at pool index `value`. 99: a code no symbol owns.
+// `drop` is what taking the entry consumes: the rest of a leaf's code, or
+// the width of the table that holds a link.
+struct TableEntry {
+    int16_t tag;
+    uint16_t drop;
+    uint32_t value;
+};
+
+// Every table of the current block, with its sub-tables, is carved from this
+// pool and the whole pool is released when the next block begins. Tables of
+// codes that pass the Kraft test take fewer than 2,400 entries for all three
+// codes together (code lengths <= 264, positions <= 260, literals < 1,800),
+// so taking entries needs no room test.
+static TableEntry tablePool[POOL_SIZE];
+static int32_t poolUsed;
+
+struct CodeTable {
+    int32_t root;      // pool index of the root table
+    int32_t rootBits;  // 0 (a constant) to 16
+};
+
+static CodeTable ConstantTable(uint32_t symbol, int16_t tag)
+{
+    CodeTable table;
+    table.root = poolUsed;
+    table.rootBits = 0;
+    TableEntry *e = &tablePool[poolUsed++];
+    e->tag = tag;
+    e->drop = 0;
+    e->value = symbol;
+    return table;
+}
+
+// Width of a sub-table created at depth w for the code of length k:
+// the smallest table that the codes below this prefix fill completely,
+// capped at rootBits. `pending` counts the codes of length k not yet placed,
+// this one included; codes are placed in canonical order, so every code
+// longer than k is still pending and count[] can be used as is.
+static int32_t SubTableBits(const int32_t *count, int32_t k, int32_t w, int32_t pending,
+                            int32_t longest, int32_t rootBits)
+{
+    int32_t limit = longest - w < rootBits ? longest - w : rootBits;
+    int32_t j = k - w;
+    if ((1 << j) <= pending || j >= limit)
+        return j;
+    int32_t free = (1 << j) - pending;
+    for (;;) {
+        j++;
+        if (j == limit)
+            return j;
+        free <<= 1;
+        if (free <= count[w + j])
+            return j;
+        free -= count[w + j];
+    }
+}
+
+// Builds the decoding table of a canonical code from its code lengths.
+// Over-subscribed and incomplete codes are damage; the one incomplete code
+// accepted is a single symbol of length 1, whose unused code 1 becomes an
+// invalid entry.
+static CodeTable BuildDecodeTable(const uint8_t *length, int32_t symbolCount,
+                                  int32_t requestedBits)
+{
+    int32_t count[MAX_CODE_LENGTH + 1];
+    for (int32_t k = 0; k <= MAX_CODE_LENGTH; k++)
+        count[k] = 0;
+    for (int32_t s = 0; s < symbolCount; s++)
+        count[length[s]]++;
+
+    // No code at all: every decode yields 0 and consumes nothing.
+    if (count[0] == symbolCount)
+        return ConstantTable(0, 0);
+
+    int32_t shortest = 1;
+    while (count[shortest] == 0)
+        shortest++;
+    int32_t longest = MAX_CODE_LENGTH;
+    while (count[longest] == 0)
+        longest--;
+    int32_t rootBits = requestedBits;
+    if (rootBits < shortest)
+        rootBits = shortest;
+    if (rootBits > longest)
+        rootBits = longest;
+
+    // Kraft: y counts the patterns of length k still free.
+    int32_t y = 1 << shortest;
+    for (int32_t k = shortest; k < longest; k++) {
+        y -= count[k];
+        if (y < 0)
+            LeaveDecode(Damaged);
+        y <<= 1;
+    }
+    y -= count[longest];
+    if (y < 0 || (y > 0 && longest != 1))
+        LeaveDecode(Damaged);
+    // The patterns left over become codes of the longest length that no
+    // symbol owns; they follow every real code.
+    count[longest] += y;
+
+    // Symbols in canonical order: by length, then by symbol number.
+    uint16_t sorted[NC];
+    int32_t next[MAX_CODE_LENGTH + 1];
+    int32_t realCodes = 0;
+    for (int32_t k = 1; k <= MAX_CODE_LENGTH; k++) {
+        next[k] = realCodes;
+        realCodes += count[k];
+    }
+    realCodes -= y;
+    for (int32_t s = 0; s < symbolCount; s++)
+        if (length[s] != 0)
+            sorted[next[length[s]]++] = (uint16_t)s;
+
+    CodeTable table;
+    table.root = poolUsed;
+    table.rootBits = rootBits;
+    poolUsed += 1 << rootBits;
+
+    // The sub-table open at depth index d (at code bit d * rootBits) and the
+    // code prefix it belongs to; canonical codes arrive in increasing order,
+    // so a new prefix means a new sub-table. Codes are at most 16 bits and
+    // a code longer than rootBits implies rootBits >= 7: three depths suffice.
+    int32_t openBase[3] = {table.root, 0, 0};
+    int32_t openBits[3] = {rootBits, 0, 0};
+    int32_t openPrefix[3] = {0, -1, -1};
+    int32_t placed = 0;
+    uint32_t code = 0;
+    for (int32_t k = shortest; k <= longest; k++, code <<= 1) {
+        for (int32_t pending = count[k]; pending > 0; pending--, code++, placed++) {
+            int32_t d = 0, w = 0;
+            while (k > w + rootBits) {
+                int32_t under = (int32_t)(code >> (k - w - rootBits));
+                if (openPrefix[d + 1] != under) {
+                    int32_t j = SubTableBits(count, k, w + rootBits, pending, longest, rootBits);
+                    TableEntry *link = &tablePool[openBase[d] + (under & ((1 << rootBits) - 1))];
+                    link->tag = (int16_t)(LEAF + j);
+                    link->drop = (uint16_t)rootBits;
+                    link->value = (uint32_t)poolUsed;
+                    openBase[d + 1] = poolUsed;
+                    openBits[d + 1] = j;
+                    openPrefix[d + 1] = under;
+                    poolUsed += 1 << j;
+                }
+                d++;
+                w += rootBits;
+            }
+            // The leaf fills every entry whose index starts with the code's
+            // remaining k - w bits.
+            int32_t rest = k - w;
+            int32_t spread = openBits[d] - rest;
+            TableEntry *e = &tablePool[openBase[d] + (int32_t)((code & ((1u << rest) - 1)) << spread)];
+            int16_t tag = placed < realCodes ? (int16_t)LEAF : (int16_t)INVALID;
+            uint32_t symbol = placed < realCodes ? sorted[placed] : 0;
+            for (int32_t i = 0; i < (1 << spread); i++) {
+                e[i].tag = tag;
+                e[i].drop = (uint16_t)rest;
+                e[i].value = symbol;
+            }
+        }
+    }
+    return table;
+}
+
+// An invalid entry can only be met by the code 1 of a one-symbol code; it
+// must not be followed as a link, and it is damage like every other code
+// the block does not define.
+static uint32_t DecodeSymbol(CodeTable table)
+{
+    const TableEntry *e = &tablePool[table.root + (int32_t)PeekBits(table.rootBits)];
+    while (e->tag > LEAF) {
+        if (e->tag == INVALID)
+            LeaveDecode(Damaged);
+        DropBits(e->drop);
+        e = &tablePool[e->value + PeekBits(e->tag - LEAF)];
+    }
+    DropBits(e->drop);
+    return e->value;
+}
+
+// The code-length code (NT, TBIT, 3) and the position code (NP, PBIT, -1):
+// a count, then 3-bit lengths with 7 extended by unary one-bits. After the
+// third length of the code-length code a 2-bit field skips up to three
+// symbols (lengths 0, 1 and 2 are rare for it).
+static CodeTable ReadPtLengths(int32_t symbolCount, int32_t countBits, int32_t specialIndex)
+{
+    int32_t n = (int32_t)GetBits(countBits);
+    // The constant is taken as it comes, without a test against symbolCount:
+    // its users decide which values they cannot follow.
+    if (n == 0)
+        return ConstantTable(GetBits(countBits), LEAF);
+    if (n > symbolCount)
+        LeaveDecode(Damaged);
+
+    uint8_t length[NT];
+    for (int32_t i = 0; i < symbolCount; i++)
+        length[i] = 0;
+    int32_t i = 0;
+    while (i < n) {
+        int32_t len = (int32_t)GetBits(3);
+        if (len == 7) {
+            // Rejecting as soon as the run passes 16 ends the same way as
+            // reading it to its zero-bit first, and keeps len bounded.
+            while (GetBits(1) != 0)
+                if (++len > MAX_CODE_LENGTH)
+                    LeaveDecode(Damaged);
+        }
+        length[i++] = (uint8_t)len;
+        if (i == specialIndex)
+            i += (int32_t)GetBits(2);  // those symbols keep length 0
+    }
+    return BuildDecodeTable(length, symbolCount, PT_ROOT_BITS);
+}
+
+// The literal/length code, its lengths written with the code-length code:
+// symbols 0..2 are runs of zero lengths (1, 3..18, 20..531), 3..18 the
+// lengths 1..16.
+static CodeTable ReadCLengths(CodeTable lengthCode)
+{
+    int32_t n = (int32_t)GetBits(CBIT);
+    // A constant of 510 or 511 is a match of length 257 or 258; the frame
+    // copies any length, so it is used as it is.
+    if (n == 0)
+        return ConstantTable(GetBits(CBIT), LEAF);
+    if (n > NC)
+        LeaveDecode(Damaged);
+
+    uint8_t length[NC];
+    for (int32_t i = 0; i < NC; i++)
+        length[i] = 0;
+    int32_t i = 0;
+    while (i < n) {
+        uint32_t t = DecodeSymbol(lengthCode);
+        if (t <= 2) {
+            int32_t run = 1;
+            if (t == 1)
+                run = (int32_t)GetBits(4) + 3;
+            else if (t == 2)
+                run = (int32_t)GetBits(CBIT) + 20;
+            if (i + run > NC)
+                LeaveDecode(Damaged);
+            i += run;  // those symbols keep length 0
+        } else {
+            // Only a constant code-length code can yield 19 or more; the
+            // lengths above 16 it would give have no table, so it is damage.
+            if (t - 2 > MAX_CODE_LENGTH)
+                LeaveDecode(Damaged);
+            length[i++] = (uint8_t)(t - 2);
+        }
+    }
+    return BuildDecodeTable(length, NC, C_ROOT_BITS);
+}
+
+void DecodeStaticHuffman(const MemberHeader *header, int isLh6)
+{
+    int32_t positionSymbols = isLh6 ? NP_LH6 : NP_LH5;
+    int32_t positionBits = isLh6 ? PBIT_LH6 : PBIT_LH5;
+
+    InitOutput((int32_t)header->originalSize);
+    // A match reaching back before the member's first byte copies spaces.
+    for (int32_t i = 0; i < WINDOW_SIZE; i++)
+        window[i] = 0x20;
+
+    CodeTable literals = {0, 0};
+    CodeTable positions = {0, 0};
+    // Signed: a block count of 0 goes negative and never reaches 0 again,
+    // so that block's codes stay in force to the end of the member.
+    int32_t blockCodesLeft = 0;
+    for (;;) {
+        if (blockCodesLeft == 0) {
+            blockCodesLeft = (int32_t)GetBits(16);
+            poolUsed = 0;
+            CodeTable lengthCode = ReadPtLengths(NT, TBIT, 3);
+            literals = ReadCLengths(lengthCode);
+            positions = ReadPtLengths(positionSymbols, positionBits, -1);
+        }
+        blockCodesLeft--;
+
+        uint32_t symbol = DecodeSymbol(literals);
+        if (symbol < 256) {
+            PutByte((uint8_t)symbol);
+            continue;
+        }
+        int32_t length = (int32_t)symbol - 253;
+        uint32_t p = DecodeSymbol(positions);
+        // Only a constant position code can name a symbol whose p - 1
+        // extra bits would not fit one read; such a match is damage.
+        if (p > MAX_POSITION_SYMBOL)
+            LeaveDecode(Damaged);
+        int32_t offset = 0;
+        if (p != 0)
+            offset = (1 << (p - 1)) + (int32_t)GetBits((int)p - 1);
+        CopyMatch(offset + 1, length);
+    }
+}
