@@ -310,7 +310,6 @@ TEST_F(ExtractTest, HostilePathsLandInsideTheTarget)
         lzh::Stored("x\xff..\xff" "ff.txt", "5"),
         lzh::Stored("a//b", "6"),
         lzh::Stored("q?.txt. . ", "7"),
-        lzh::Stored("", "8"),
     };
     Member backslash = lzh::Stored("in\\name.txt", "9", 2);
     backslash.directory = "d/";
@@ -324,10 +323,16 @@ TEST_F(ExtractTest, HostilePathsLandInsideTheTarget)
     EXPECT_EQ(Read(Path("out/x/NONAME/ff.txt")), "5");
     EXPECT_EQ(Read(Path("out/a/NONAME/b")), "6");
     EXPECT_EQ(Read(Path("out/q_.txt")), "7");
-    EXPECT_EQ(Read(Path("out/NONAME")), "8");
     EXPECT_EQ(Read(Path("out/d/in_name.txt")), "9");
     // Nothing escaped the scratch directory's out/.
     EXPECT_EQ(CountEntries(root), CountEntries(Path("out")) + 2);
+}
+
+TEST_F(ExtractTest, EmptyNameBecomesNoname)
+{
+    RunResult r = Extract(Write("a.lzh", lzh::Archive({lzh::Stored("", "8")})));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Read(Path("out/NONAME")), "8");
 }
 
 TEST_F(ExtractTest, OemNamesBecomeAnsi)
@@ -441,13 +446,20 @@ TEST_F(ExtractTest, SetupOfferFollowsAFlawlessRun)
     std::string file = Write("a.lzh", lzh::Archive({lzh::Stored("MYSETUP.EXE", "no"),
                                                       lzh::Stored("sub/Setup.exe", "yes"),
                                                       lzh::Stored("SETUP.EXE", "second")}));
-    RunResult r = Extract(file, "y\n");
+    // Without wine on the PATH the host says what it would have started.
+    const std::vector<std::string> noWine = {"PATH=/nonexistent"};
+    RunResult r = Extract(file, "y\n", noWine);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(Occurrences(r.err, "Execute: Do you want to execute setup now?"), 1) << r.err;
-    EXPECT_NE(r.err.find("sub\\Setup.exe"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("\\out\\sub\\Setup.exe (in Z:"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("\\out\\sub)"), std::string::npos) << r.err;
 
-    r = Extract(file, "y\nn\n");  // replace MYSETUP? y ... answers run out: No
+    // Again, keeping the existing files: skipped files count as handled,
+    // and the answer No starts nothing.
+    r = Extract(file, "n\nn\nn\nn\n", noWine);
     EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(Occurrences(r.err, "Execute: Do you want to execute setup now?"), 1) << r.err;
+    EXPECT_EQ(r.err.find("Would start"), std::string::npos) << r.err;
 
     // A failure the user went on after still ends with exit code 0 and
     // the offer; a run stopped after a failure makes none.
@@ -455,7 +467,7 @@ TEST_F(ExtractTest, SetupOfferFollowsAFlawlessRun)
     bad.crc ^= 1;
     std::string failing = Write("b.lzh", lzh::Archive({lzh::Stored("SETUP.EXE", "s"), bad}));
     system(("rm -rf '" + Path("out") + "'").c_str());
-    r = Extract(failing, "y\n");
+    r = Extract(failing, "y\n", noWine);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err.find("Execute:"), std::string::npos) << r.err;
 }
