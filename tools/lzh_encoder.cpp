@@ -198,13 +198,13 @@ int HuffmanDepths(const uint32_t *freq, int count, uint8_t *depths)
 void BuildCodeLengths(const uint32_t *freq, int count, int maxLength, uint8_t *lengths)
 {
     memset(lengths, 0, count);
-    int used = 0, lone = 0;
+    int present = 0, lone = 0;
     for (int i = 0; i < count; i++)
         if (freq[i] != 0)
-            used++, lone = i;
-    if (used == 0)
+            present++, lone = i;
+    if (present == 0)
         return;
-    if (used == 1) {
+    if (present == 1) {
         lengths[lone] = 1;
         return;
     }
@@ -213,10 +213,31 @@ void BuildCodeLengths(const uint32_t *freq, int count, int maxLength, uint8_t *l
     // them closer until the tree fits. It is rare, and cheap when it happens.
     uint32_t scaled[kLiteralSymbols];
     memcpy(scaled, freq, count * sizeof(uint32_t));
-    while (HuffmanDepths(scaled, count, lengths) > maxLength) {
+    if (HuffmanDepths(scaled, count, lengths) <= maxLength)
+        return;
+    do {
         for (int i = 0; i < count; i++)
             if (scaled[i] != 0)
                 scaled[i] = (scaled[i] >> 1) | 1;
+    } while (HuffmanDepths(scaled, count, lengths) > maxLength);
+    // Halving made unequal counts equal, and ties went by symbol number:
+    // hand the same lengths out again, the shortest to the most frequent.
+    int lengthCount[kMaxCodeLength + 1] = {0};
+    int order[kLiteralSymbols];
+    int used = 0;
+    for (int i = 0; i < count; i++) {
+        if (lengths[i] != 0) {
+            lengthCount[lengths[i]]++;
+            order[used++] = i;
+        }
+    }
+    std::stable_sort(order, order + used, [&](int a, int b) { return freq[a] > freq[b]; });
+    int len = 1;
+    for (int k = 0; k < used; k++) {
+        while (lengthCount[len] == 0)
+            len++;
+        lengthCount[len]--;
+        lengths[order[k]] = (uint8_t)len;
     }
 }
 
