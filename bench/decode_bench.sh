@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# Decode speed of `corvane-sfx test` beside `7zz t`, per method, over a
+# corpus of this machine's own files (C headers and documentation, programs,
+# compressed and binary data), archived with the independent jlha encoder.
+#
+#   bench/decode_bench.sh [BUILD_DIR] [RUNS]
+#
+# BUILD_DIR defaults to build (it must hold host/corvane-sfx); RUNS (default
+# 3) is how often each archive is decoded, the fastest run counting. The
+# corpus list and its archives are cached in BUILD_DIR/bench; delete that
+# folder to start over. Packing takes a few minutes the first time: jlha is
+# slow, and it is run once per method.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build}" && pwd)
+runs=${2:-3}
+sfx=$build/host/corvane-sfx
+work=$build/bench
+jar=/usr/share/java/jlha.jar
+methods=(lh0 lh1 lh4 lh5 lh6 lzs lz5 lz4)
+# What 7-Zip decodes (found by trying); the others get no peer figure.
+peer_methods=" lh0 lh4 lh5 lh6 lz4 "
+
+[[ -x $sfx ]] || { echo "no $sfx: build first" >&2; exit 1; }
+[[ -r $jar ]] || { echo "no $jar (package libjlha-java)" >&2; exit 1; }
+command -v javac >/dev/null || { echo "no javac (package default-jdk-headless)" >&2; exit 1; }
+sevenzip=$(command -v 7zz || true)
+mkdir -p "$work/classes"
+
+# ---- the corpus: a fixed list of files, chosen the same way every time ----
+
+# Up to QUOTA bytes of regular files under DIR matching the find tests given,
+# in name order, skipping single files above 8 MB and unreadable ones.
+pick() {
+  local quota=$1 dir=$2
+  shift 2
+  find "$dir" -type f "$@" -size -8M -readable -printf '%s\t%p\n' 2>/dev/null |
+    LC_ALL=C sort -t$'\t' -k2 |
+    awk -F'\t' -v quota="$quota" '
+      length($2) > 1000 { next }          # a header keeps names short
+      { n = split($2, part, "/"); if (length(part[n]) > 200) next }
+      total + $1 <= quota { total += $1; print $2 }'
+}
+
+list=$work/corpus.list
+if [[ ! -s $list ]]; then
+  echo "choosing the corpus..." >&2
+  MB=$((1024 * 1024))
+  {
+    pick $((24 * MB)) /usr/include \( -name '*.h' -o -name '*.hpp' -o -name '*.def' -o -name '*.inc' \)
+    pick $((8 * MB)) /usr/share/doc -not -name '*.gz'
+    pick $((3 * MB)) /usr/share/doc -name '*.gz'
+    pick $((18 * MB)) /usr/bin
+    pick $((3 * MB)) /usr/share/zoneinfo
+  } > "$list.tmp"
+  mv "$list.tmp" "$list"
+fi
+corpus_bytes=$(tr '\n' '\0' < "$list" | xargs -0 stat -c %s | awk '{ s += $1 } END { print s }')
+corpus_files=$(wc -l < "$list")
+mb() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1048576 }'; }
+echo "corpus: $corpus_files files, $(mb "$corpus_bytes") MB (list: $list)" >&2
+
+# ---- one archive per method, written by jlha once and kept ----
+
+if [[ ! -f $work/classes/PackCorpus.class || $root/bench/PackCorpus.java -nt $work/classes/PackCorpus.class ]]; then
+  javac -Xlint:all -Werror -encoding UTF-8 -cp "$jar" -d "$work/classes" "$root/bench/PackCorpus.java"
+fi
+for m in "${methods[@]}"; do
+  archive=$work/corpus-$m.lzh
+  if [[ ! -f $archive || $list -nt $archive ]]; then
+    echo "packing $m with jlha..." >&2
+    start=$(date +%s)
+    java -Xmx2g -cp "$jar:$work/classes" PackCorpus "$list" "$m" "$archive"
+    echo "  $(mb "$(stat -c %s "$archive")") MB in $(( $(date +%s) - start )) s" >&2
+  fi
+done
+
+# ---- timing ----
+
+# Seconds of the fastest of $runs runs of the given command (output dropped).
+fastest() {
+  local best="" t0 t1 t
+  for ((i = 0; i < runs; i++)); do
+    t0=$(date +%s.%N)
+    "$@" > /dev/null 2>&1 || true
+    t1=$(date +%s.%N)
+    t=$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')
+    if [[ -z $best ]] || awk -v t="$t" -v b="$best" 'BEGIN { exit !(t < b) }'; then best=$t; fi
+  done
+  echo "$best"
+}
+
+rate() { awk -v b="$1" -v s="$2" 'BEGIN { printf "%.1f", b / 1048576 / s }'; }
+
+printf '%-6s %9s %9s %10s %10s %7s  %s\n' method "out MB" "packed MB" "ours MB/s" "7-Zip MB/s" ratio notes
+for m in "${methods[@]}"; do
+  archive=$work/corpus-$m.lzh
+  packed=$(stat -c %s "$archive")
+  # One checked run first: its verdict goes into the notes.
+  check=$("$sfx" test "$archive" 2>/dev/null | tail -n 1 || true)
+  ours=$(fastest "$sfx" test "$archive")
+  our_rate=$(rate "$corpus_bytes" "$ours")
+  peer_rate=- ratio=-
+  if [[ -n $sevenzip && $peer_methods == *" $m "* ]]; then
+    if "$sevenzip" t -bd "$archive" > /dev/null 2>&1; then
+      peer=$(fastest "$sevenzip" t -bd "$archive")
+      peer_rate=$(rate "$corpus_bytes" "$peer")
+      ratio=$(awk -v a="$our_rate" -v b="$peer_rate" 'BEGIN { printf "%.2f", a / b }')
+    else
+      peer_rate="failed"
+    fi
+  fi
+  printf '%-6s %9s %9s %10s %10s %7s  %s\n' "$m" "$(mb "$corpus_bytes")" "$(mb "$packed")" \
+    "$our_rate" "$peer_rate" "$ratio" "$check"
+done
+echo "ratio: our speed / 7-Zip's; notes: corvane-sfx test's verdict; fastest of $runs runs each" >&2
