@@ -70,6 +70,8 @@ public final class MakeArchives {
     // The header's attribute byte is reachable only through the protected
     // level 0 field; levels 1 and 2 carry a non-default attribute in an
     // extended header of type 0x40, which the encoder writes only if asked.
+    // The OS identifier defaults to 'J'; the extractor honours an attribute
+    // extended header only under 'M', so every header says 'M'.
     static final class Header extends LhaHeader {
         private final int level;
         private final int attribute;
