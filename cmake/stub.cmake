@@ -1,0 +1,64 @@
+# The Windows stub: the extractor with its entry point, no C runtime.
+# Included by the root CMakeLists.txt when a toolchain file from this folder
+# has set CORVANE_STUB_ARCH (i686: the shipped stub; x86_64: for Wine).
+
+enable_language(RC)
+
+file(GLOB STUB_WIN_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/shell/*_win.cpp)
+add_executable(corvane-stub WIN32
+  ${EXTRACTOR_SOURCES} ${STUB_WIN_SOURCES} ${CMAKE_SOURCE_DIR}/res/corvane.rc)
+target_include_directories(corvane-stub PRIVATE ${CMAKE_SOURCE_DIR})
+set_target_properties(corvane-stub PROPERTIES
+  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
+  OUTPUT_NAME corvane-stub
+  SUFFIX .exe)
+
+# Every byte counts (the sealed stub must stay within 16 KiB): no unwind
+# tables, no exception or type information, no guard code. The 8-bit
+# ANSI entry points only, so that Windows 95 finds every import.
+target_compile_options(corvane-stub PRIVATE
+  $<$<COMPILE_LANGUAGE:CXX>:
+    -Os -Wall -Wextra -Werror -Wno-missing-field-initializers
+    -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
+    -ffunction-sections -fno-threadsafe-statics -fno-stack-protector -fno-ident
+    -fno-use-cxa-atexit -fno-stack-check>)
+target_compile_definitions(corvane-stub PRIVATE
+  $<$<COMPILE_LANGUAGE:CXX>:_WIN32_WINNT=0x0400 _WIN32_IE=0x0300>)
+# windres reads the manifest and the icon relative to the script.
+set_property(SOURCE ${CMAKE_SOURCE_DIR}/res/corvane.rc APPEND PROPERTY OBJECT_DEPENDS
+  ${CMAKE_SOURCE_DIR}/res/corvane.ico ${CMAKE_SOURCE_DIR}/res/corvane.manifest)
+target_compile_options(corvane-stub PRIVATE
+  $<$<COMPILE_LANGUAGE:RC>:-I${CMAKE_SOURCE_DIR}/res>)
+
+# The i686 entry symbol carries its stdcall decoration.
+if(CORVANE_STUB_ARCH STREQUAL "i686")
+  set(stub_entry _StubEntry@0)
+else()
+  set(stub_entry StubEntry)
+endif()
+
+# The default Windows libraries CMake would add: only those named below.
+set(CMAKE_CXX_STANDARD_LIBRARIES "")
+
+# Link-time optimisation lets -Os inline and drop across files. The
+# functions the compiler itself calls (memcpy, memset, strlen) must stay
+# out of it: they are referenced only after code generation, by then LTO
+# would have thrown them away as unused.
+set_target_properties(corvane-stub PROPERTIES INTERPROCEDURAL_OPTIMIZATION ON)
+set_source_files_properties(${CMAKE_SOURCE_DIR}/shell/support_win.cpp PROPERTIES
+  COMPILE_OPTIONS -fno-lto)
+
+# Subsystem and OS version 4.0: the stub must load on Windows 95. No
+# relocations: a stub that reads nothing but its own file gains nothing from
+# a moving image base, and the table would cost a kilobyte of the budget.
+# Only DLLs of the system are linked; the common controls are loaded from
+# the system directory at run time (see shell/entry_win.cpp).
+target_link_options(corvane-stub PRIVATE
+  -Os -nostdlib -s -Wl,--gc-sections -Wl,-e,${stub_entry}
+  -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/stub.ld
+  -Wl,--subsystem,windows:4.0
+  -Wl,--major-os-version,4 -Wl,--minor-os-version,0
+  -Wl,--major-image-version,0 -Wl,--minor-image-version,0
+  -Wl,--disable-dynamicbase,--disable-reloc-section)
+set_property(TARGET corvane-stub APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/stub.ld)
+target_link_libraries(corvane-stub PRIVATE kernel32 user32 shell32 gcc)
