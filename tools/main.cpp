@@ -7,6 +7,7 @@
 
 #include "platform/host.h"
 #include "shell/shell.h"
+#include "tools/commands.h"
 #include "tools/inspect.h"
 
 static const char usage[] =
@@ -18,6 +19,10 @@ static const char usage[] =
     "  list FILE               one line per member: method, sizes, CRC, time,\n"
     "                          attributes, path\n"
     "  test FILE               decode every member and check its CRC; write nothing\n"
+    "  make [--stub STUB] -o OUT.exe ARCHIVE.lzh\n"
+    "                          a self-extracting file: the stub (by default the one\n"
+    "                          built in), sealed and padded, then the archive\n"
+    "  seal FILE               restore the stub's XOR seal, e.g. after code signing\n"
     "  --help                  this text\n"
     "\n"
     "Exit codes: 0 success, 1 failure (as the self-extractor's own), 2 usage.\n";
@@ -89,5 +94,9 @@ int main(int argc, char **argv)
         return OneFile(argc - 2, argv + 2, CommandList);
     if (strcmp(command, "test") == 0)
         return OneFile(argc - 2, argv + 2, CommandTest);
+    if (strcmp(command, "make") == 0)
+        return CommandMake(argc - 2, argv + 2);
+    if (strcmp(command, "seal") == 0)
+        return CommandSeal(argc - 2, argv + 2);
     return UsageError("unknown command");
 }

@@ -1,0 +1,191 @@
+// `corvane-sfx make` puts a stub and an archive together into one
+// self-extracting file; `corvane-sfx seal` re-establishes the stub's XOR
+// seal after something (code signing, a resource editor) changed the stub.
+#include "tools/commands.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "tools/seal.h"
+
+// The i686 stub of this build (generated from build/win32/corvane-stub.exe;
+// empty when the build had no mingw-w64).
+extern const unsigned char defaultStub[];
+extern const size_t defaultStubSize;
+
+static int Fail(const std::string &message)
+{
+    fprintf(stderr, "corvane-sfx: %s\n", message.c_str());
+    return 1;
+}
+
+static int MakeUsage(const char *what)
+{
+    fprintf(stderr,
+            "corvane-sfx: %s\n"
+            "usage: corvane-sfx make [--stub STUB] -o OUT.exe ARCHIVE.lzh\n"
+            "       corvane-sfx seal FILE\n",
+            what);
+    return 2;
+}
+
+static bool ReadWholeFile(const char *path, std::vector<uint8_t> *bytes, std::string *error)
+{
+    FILE *f = fopen(path, "rb");
+    if (!f) {
+        *error = std::string("cannot read ") + path + ": " + strerror(errno);
+        return false;
+    }
+    uint8_t chunk[65536];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
+        bytes->insert(bytes->end(), chunk, chunk + n);
+    bool ok = !ferror(f);
+    fclose(f);
+    if (!ok)
+        *error = std::string("cannot read ") + path;
+    return ok;
+}
+
+static bool WriteWholeFile(const char *path, const std::vector<uint8_t> &bytes, std::string *error)
+{
+    FILE *f = fopen(path, "wb");
+    if (!f) {
+        *error = std::string("cannot write ") + path + ": " + strerror(errno);
+        return false;
+    }
+    bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    ok = fclose(f) == 0 && ok;
+    if (!ok) {
+        *error = std::string("cannot write ") + path;
+        remove(path);
+        return false;
+    }
+    // A Windows program: executable for whoever may read it (Wine, a share).
+    struct stat st;
+    if (stat(path, &st) == 0)
+        chmod(path, st.st_mode | ((st.st_mode & 0444) >> 2));
+    return true;
+}
+
+// The members the stub would refuse with "Version not supported.".
+static std::string RefusedMembers(const std::vector<LzhMember> &members)
+{
+    std::string list;
+    for (const LzhMember &m : members) {
+        if (IsExtractableMethod(m.method))
+            continue;
+        if (!list.empty())
+            list += ", ";
+        list += m.path + " (" + m.method + ")";
+    }
+    return list;
+}
+
+int CommandMake(int argc, char **argv)
+{
+    const char *stubPath = 0;
+    const char *outPath = 0;
+    const char *archivePath = 0;
+    for (int i = 0; i < argc; i++) {
+        bool isStub = strcmp(argv[i], "--stub") == 0;
+        if (isStub || strcmp(argv[i], "-o") == 0) {
+            if (i + 1 == argc)
+                return MakeUsage("an option lacks its file");
+            if (isStub)
+                stubPath = argv[++i];
+            else
+                outPath = argv[++i];
+        } else if (argv[i][0] == '-' && argv[i][1]) {
+            return MakeUsage("unknown option for make");
+        } else if (!archivePath) {
+            archivePath = argv[i];
+        } else {
+            return MakeUsage("make takes one archive");
+        }
+    }
+    if (!outPath || !archivePath)
+        return MakeUsage("make needs -o OUT.exe and an archive");
+
+    std::string error;
+    std::vector<uint8_t> stub;
+    if (stubPath) {
+        if (!ReadWholeFile(stubPath, &stub, &error))
+            return Fail(error);
+    } else if (defaultStubSize == 0) {
+        return Fail("this corvane-sfx was built without mingw-w64 and has no stub of its own: "
+                    "give one with --stub STUB");
+    } else {
+        stub.assign(defaultStub, defaultStub + defaultStubSize);
+        stubPath = "the built-in stub";
+    }
+    if (stub.size() > ARCHIVE_MAX_OFFSET)
+        return Fail(std::string(stubPath) + " is " + std::to_string(stub.size()) +
+                    " bytes; the archive must start within the first 65536 bytes");
+    if (CheckSumOffset(stub.data(), stub.size()) == 0)
+        return Fail(std::string(stubPath) + " is not a Windows program");
+
+    std::vector<uint8_t> archive;
+    if (!ReadWholeFile(archivePath, &archive, &error))
+        return Fail(error);
+    std::vector<LzhMember> members;
+    LzhMember first;
+    bool emptyArchive = archive.size() == 1 && archive[0] == 0;
+    if (!emptyArchive && ReadLzhHeader(archive.data(), archive.size(), 0, &first) != HeaderFound)
+        return Fail(std::string(archivePath) + " is not an LHA archive");
+    if (!WalkLzh(archive.data(), archive.size(), 0, &members, &error))
+        return Fail(std::string(archivePath) + ": " + error);
+    std::string refused = RefusedMembers(members);
+    if (!refused.empty())
+        return Fail(std::string(archivePath) + ": the self-extractor cannot unpack " + refused);
+
+    std::vector<uint8_t> out = stub;
+    out.resize((stub.size() + ARCHIVE_ALIGNMENT - 1) / ARCHIVE_ALIGNMENT * ARCHIVE_ALIGNMENT);
+    size_t archiveOffset = out.size();
+    SealStubPart(out.data(), archiveOffset);
+    out.insert(out.end(), archive.begin(), archive.end());
+    // The stub scans its own bytes for the archive; something in it that
+    // reads like a member header would be taken for the archive.
+    long found = FindArchive(out.data(), out.size());
+    if (found != (long)archiveOffset)
+        return Fail(std::string(stubPath) + " holds bytes that read as an LHA header at a " +
+                    "multiple of 512: the self-extractor would not find the archive");
+    if (!WriteWholeFile(outPath, out, &error))
+        return Fail(error);
+    printf("%s: %zu members, archive at offset %zu\n", outPath, members.size(), archiveOffset);
+    return 0;
+}
+
+int CommandSeal(int argc, char **argv)
+{
+    if (argc != 1 || (argv[0][0] == '-' && argv[0][1]))
+        return MakeUsage("seal takes exactly one file");
+    const char *path = argv[0];
+    std::string error;
+    std::vector<uint8_t> file;
+    if (!ReadWholeFile(path, &file, &error))
+        return Fail(error);
+    long archiveOffset = FindArchive(file.data(), file.size());
+    if (archiveOffset == -2)
+        return Fail(std::string(path) + ": the self-extractor would find a damaged member header");
+    if (archiveOffset < 0)
+        return Fail(std::string(path) + ": no LHA archive at a multiple of 512 up to 65536");
+    // Only the stub part counts: whatever comes after the archive's start
+    // (a signature's certificate table included) is no business of the seal.
+    size_t field = CheckSumOffset(file.data(), file.size());
+    if (!SealStubPart(file.data(), (size_t)archiveOffset))
+        return Fail(std::string(path) + ": no Windows program in front of the archive");
+    FILE *f = fopen(path, "r+b");
+    if (!f)
+        return Fail(std::string("cannot write ") + path + ": " + strerror(errno));
+    bool ok = fseek(f, (long)field, SEEK_SET) == 0 && fwrite(&file[field], 1, 4, f) == 4;
+    ok = fclose(f) == 0 && ok;
+    if (!ok)
+        return Fail(std::string("cannot write ") + path);
+    return 0;
+}
