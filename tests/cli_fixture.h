@@ -7,7 +7,9 @@
 #include <sstream>
 #include <string>
 
-#include "tests/subprocess.h"
+#include "tests/run_cli.h"
+
+using RunResult = CliResult;
 
 class CliTest : public ::testing::Test {
 protected:
@@ -77,7 +79,11 @@ protected:
         all.insert(all.end(), args.begin(), args.end());
         std::vector<std::string> fullEnv = {"TZ=Europe/Berlin"};
         fullEnv.insert(fullEnv.end(), env.begin(), env.end());
-        return RunProgram(all, input, fullEnv);
+        CliOptions options;
+        options.input = input;
+        options.env = fullEnv;
+        options.timeoutSeconds = 60;
+        return RunCli(all, options);
     }
 
     // `extract FILE -d ROOT/out` with the given answers on stdin.
