@@ -4,7 +4,6 @@
 // header. Each block is written with Huffman codes built from its own counts.
 #include "tools/lzh_encoder.h"
 
-#include <math.h>
 #include <string.h>
 
 #include <algorithm>
@@ -21,17 +20,27 @@ enum {
     kMaxPositionSymbols = 17,
     kMaxBlockCodes = 65535, // the block count field is 16 bits; 0 means "no end"
     kChunkCodes = 4096,
-    kHashBits = 15,
+    kHashBits = 16,
+    kNearBits = 14,
 };
 
 // ---------------------------------------------------------------------------
 // Bit output, most significant bit first.
 
+// Bytes go straight into the output vector, which ReserveBits has grown
+// beforehand: the writer itself never checks for room.
 struct BitWriter {
     std::vector<uint8_t> *out;
+    size_t used;   // bytes of *out written so far
     uint64_t bits; // the pending bits are the low `count` bits
     int count;     // below 32 between calls
 };
+
+void ReserveBits(BitWriter *w, size_t bytes)
+{
+    if (w->out->size() < w->used + bytes)
+        w->out->resize(std::max(w->used + bytes, w->out->size() * 2));
+}
 
 inline void PutBits(BitWriter *w, int n, uint32_t value)
 {
@@ -39,24 +48,26 @@ inline void PutBits(BitWriter *w, int n, uint32_t value)
     w->count += n;
     if (w->count >= 32) {
         w->count -= 32;
-        uint32_t word = (uint32_t)(w->bits >> w->count);
-        uint8_t bytes[4] = {(uint8_t)(word >> 24), (uint8_t)(word >> 16), (uint8_t)(word >> 8),
-                            (uint8_t)word};
-        w->out->insert(w->out->end(), bytes, bytes + 4);
+        uint32_t word = __builtin_bswap32((uint32_t)(w->bits >> w->count));
+        memcpy(w->out->data() + w->used, &word, 4);
+        w->used += 4;
     }
 }
 
-// Pads the last byte with zero bits; a reader accepts up to 8 of them.
+// Pads the last byte with zero bits (a reader accepts up to 8 of them) and
+// cuts the vector to what was written.
 void FlushBits(BitWriter *w)
 {
+    ReserveBits(w, 8);
     while (w->count >= 8) {
         w->count -= 8;
-        w->out->push_back((uint8_t)(w->bits >> w->count));
+        (*w->out)[w->used++] = (uint8_t)(w->bits >> w->count);
     }
     if (w->count > 0) {
-        w->out->push_back((uint8_t)(w->bits << (8 - w->count)));
+        (*w->out)[w->used++] = (uint8_t)(w->bits << (8 - w->count));
         w->count = 0;
     }
+    w->out->resize(w->used);
 }
 
 // ---------------------------------------------------------------------------
@@ -102,28 +113,42 @@ void AddHistogram(Histogram *into, const Histogram &from)
     into->codes += from.codes;
 }
 
-// Bits of an ideal code for the counts, plus a rough price for writing
-// that code's lengths into the block header.
-double EntropyBits(const uint32_t *freq, int count, double pricePerSymbol)
+// log2 within about 0.005: the estimates below only compare block plans.
+inline float RoughLog2(float x)
 {
-    double total = 0, sum = 0;
+    uint32_t bits;
+    memcpy(&bits, &x, 4);
+    float exponent = (float)((int)(bits >> 23) - 127);
+    bits = (bits & 0x007FFFFF) | 0x3F800000;
+    float m; // the mantissa, 1 <= m < 2
+    memcpy(&m, &bits, 4);
+    return exponent + (-0.34484843f * m + 2.02466578f) * m - 0.67487759f;
+}
+
+// Bits of an ideal code for the counts a[i] + b[i] (b may be null), plus a
+// rough price for writing that code's lengths into the block header.
+float EntropyBits(const uint32_t *a, const uint32_t *b, int count, float pricePerSymbol)
+{
+    float total = 0, sum = 0;
     int used = 0;
     for (int i = 0; i < count; i++) {
-        if (freq[i] == 0)
+        uint32_t f = a[i] + (b ? b[i] : 0);
+        if (f == 0)
             continue;
         used++;
-        total += freq[i];
-        sum += freq[i] * log2((double)freq[i]);
+        total += (float)f;
+        sum += (float)f * RoughLog2((float)f);
     }
     if (used < 2)
         return 0;
-    return total * log2(total) - sum + used * pricePerSymbol;
+    return total * RoughLog2(total) - sum + (float)used * pricePerSymbol;
 }
 
-double EstimateBlockBits(const Histogram &h)
+// The block header's fixed fields, then the two codes.
+float EstimateBlockBits(const Histogram &h, const Histogram *more = nullptr)
 {
-    return 40 + EntropyBits(h.literal, kLiteralSymbols, 4.0) +
-           EntropyBits(h.position, kMaxPositionSymbols, 3.5);
+    return 40 + EntropyBits(h.literal, more ? more->literal : nullptr, kLiteralSymbols, 4.0f) +
+           EntropyBits(h.position, more ? more->position : nullptr, kMaxPositionSymbols, 3.5f);
 }
 
 } // namespace
@@ -420,6 +445,9 @@ void WriteBlock(BitWriter *w, const uint32_t *tokens, const Histogram &h,
                 const LzhMethodParams &params)
 {
     BlockCodes codes;
+    // Room for the header and for the longest form of every code: 16 bits
+    // of length code, 16 of position code and 15 extra bits.
+    ReserveBits(w, 1024 + (size_t)h.codes * 6);
     PutBits(w, 16, h.codes);
     WriteLiteralCode(w, h.literal, &codes);
     WritePositionCode(w, h.position, params, &codes);
@@ -438,34 +466,60 @@ void WriteBlock(BitWriter *w, const uint32_t *tokens, const Histogram &h,
 }
 
 // ---------------------------------------------------------------------------
-// Match finder: chains of earlier positions with the same 3-byte hash. The
-// chain links live in a ring of twice the dictionary, so that no position
-// within reach shares a slot with another.
+// Match finder: chains of earlier positions with the same 4-byte hash, and
+// for matches of three bytes only the newest position with the same 3-byte
+// hash. Three-byte matches pay off only near by, and chains keyed on four
+// bytes hold far fewer candidates that fail. The chain links live in a ring
+// of twice the dictionary, so that no position within reach shares a slot
+// with another. Positions are kept as position + 1, with 0 for none.
 
 struct MatchFinder {
     const uint8_t *data;
     size_t size;
     uint32_t dictionary; // greatest distance
     uint32_t ringMask;
-    std::vector<uint32_t> head; // position + 1 of the newest entry, 0 for none
-    std::vector<uint32_t> link; // position + 1 of the previous entry in its chain
+    std::vector<uint32_t> head;  // newest entry of each 4-byte chain
+    std::vector<uint32_t> link;  // the previous entry in its chain
+    std::vector<uint32_t> near3; // newest position of each 3-byte hash
 };
 
-inline uint32_t Hash3(const uint8_t *p)
+struct Candidates {
+    uint32_t chain; // the 4-byte chain pos was put in front of
+    uint32_t near;  // the newest earlier position with its 3-byte hash
+};
+
+// Both hashes come from the little-endian word of the next four bytes.
+inline uint32_t Hash4(uint32_t v)
 {
-    uint32_t v = (uint32_t)p[0] << 16 | (uint32_t)p[1] << 8 | p[2];
     return (v * 0x9E3779B1u) >> (32 - kHashBits);
 }
 
-// Enters pos (which needs three bytes) and returns the chain it was put in
-// front of, as position + 1.
-inline uint32_t InsertPosition(MatchFinder *f, size_t pos)
+inline uint32_t Hash3(uint32_t v)
 {
-    uint32_t h = Hash3(f->data + pos);
-    uint32_t older = f->head[h];
-    f->link[pos & f->ringMask] = older;
-    f->head[h] = (uint32_t)pos + 1;
-    return older;
+    return ((v & 0xFFFFFF) * 0x9E3779B1u) >> (32 - kNearBits);
+}
+
+// Enters pos, which needs three bytes (four to join a chain).
+inline Candidates InsertPosition(MatchFinder *f, size_t pos)
+{
+    Candidates c = {0, 0};
+    const uint8_t *p = f->data + pos;
+    bool four = pos + 4 <= f->size;
+    uint32_t v;
+    if (four)
+        memcpy(&v, p, 4);
+    else
+        v = (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16;
+    uint32_t h3 = Hash3(v);
+    c.near = f->near3[h3];
+    f->near3[h3] = (uint32_t)pos + 1;
+    if (four) {
+        uint32_t h = Hash4(v);
+        c.chain = f->head[h];
+        f->link[pos & f->ringMask] = c.chain;
+        f->head[h] = (uint32_t)pos + 1;
+    }
+    return c;
 }
 
 inline int CommonLength(const uint8_t *a, const uint8_t *b, int limit)
@@ -484,10 +538,11 @@ inline int CommonLength(const uint8_t *a, const uint8_t *b, int limit)
     return n;
 }
 
-// The longest match at pos longer than `beat`, following the chain from
-// `candidate` (position + 1); 0 if there is none.
-int LongestMatch(const MatchFinder *f, size_t pos, uint32_t candidate, int beat, int chain,
-                 uint32_t *distance)
+// The longest match at pos longer than `beat`: the near 3-byte candidate if
+// it lies within nearReach, then up to `chain` entries of the 4-byte chain.
+// 0 if there is none.
+int LongestMatch(const MatchFinder *f, size_t pos, Candidates c, int beat, int chain,
+                 uint32_t nearReach, uint32_t *distance)
 {
     size_t remaining = f->size - pos;
     int limit = remaining < (size_t)kMaxMatch ? (int)remaining : kMaxMatch;
@@ -496,6 +551,16 @@ int LongestMatch(const MatchFinder *f, size_t pos, uint32_t candidate, int beat,
     size_t lowest = pos > f->dictionary ? pos - f->dictionary : 0;
     const uint8_t *here = f->data + pos;
     int best = beat;
+    if (best < kMinMatch && c.near != 0 && pos - (c.near - 1) <= nearReach &&
+        c.near - 1 >= lowest) {
+        const uint8_t *there = f->data + c.near - 1;
+        int len = CommonLength(here, there, limit);
+        if (len >= kMinMatch) {
+            best = len;
+            *distance = (uint32_t)(pos - (c.near - 1));
+        }
+    }
+    uint32_t candidate = c.chain;
     while (candidate != 0 && chain-- > 0) {
         size_t cand = candidate - 1;
         if (cand < lowest)
@@ -527,7 +592,7 @@ struct Packer {
     std::vector<uint32_t> tokens; // the open block's tokens, then the chunk's
     Histogram block;              // counts of the open block
     Histogram chunk;              // counts of the chunk being gathered
-    double blockBits;             // estimate for `block`
+    float blockBits;              // estimate for `block`
 };
 
 void EmitBlock(Packer *pk)
@@ -545,15 +610,14 @@ void CloseChunk(Packer *pk)
 {
     if (pk->chunk.codes == 0)
         return;
-    double chunkBits = EstimateBlockBits(pk->chunk);
+    float chunkBits = EstimateBlockBits(pk->chunk);
     if (pk->block.codes != 0) {
-        Histogram joined = pk->block;
-        AddHistogram(&joined, pk->chunk);
-        double joinedBits = EstimateBlockBits(joined);
-        if (joined.codes > kMaxBlockCodes || pk->blockBits + chunkBits < joinedBits) {
+        float joinedBits = EstimateBlockBits(pk->block, &pk->chunk);
+        if (pk->block.codes + pk->chunk.codes > kMaxBlockCodes ||
+            pk->blockBits + chunkBits < joinedBits) {
             EmitBlock(pk);
         } else {
-            pk->block = joined;
+            AddHistogram(&pk->block, pk->chunk);
             pk->blockBits = joinedBits;
             memset(&pk->chunk, 0, sizeof pk->chunk);
             return;
@@ -590,11 +654,14 @@ inline void EmitMatch(Packer *pk, int length, uint32_t distance)
 
 LzhEffort DefaultLzhEffort(const LzhMethodParams &params)
 {
+    // Chosen on source text and programs: the larger dictionary needs the
+    // deeper search to stay ahead of other packers in size.
     LzhEffort e;
-    e.maxChain = 48;
+    bool large = params.dictionaryBits > 13;
+    e.maxChain = large ? 24 : 16;
     e.lazyLimit = 32;
-    e.goodLength = 16;
-    e.farLength3 = params.dictionaryBits > 13 ? 8192 : 4096;
+    e.goodLength = 32;
+    e.farLength3 = large ? 8192 : 4096;
     return e;
 }
 
@@ -607,7 +674,7 @@ void PackLzh(const uint8_t *data, size_t size, const LzhMethodParams &params,
     Packer pk;
     memset(&pk.block, 0, sizeof pk.block);
     memset(&pk.chunk, 0, sizeof pk.chunk);
-    pk.writer = {out, 0, 0};
+    pk.writer = {out, out->size(), 0, 0};
     pk.params = &params;
     pk.blockBits = 0;
     pk.tokens.reserve(kMaxBlockCodes + kChunkCodes);
@@ -619,6 +686,7 @@ void PackLzh(const uint8_t *data, size_t size, const LzhMethodParams &params,
     f.ringMask = 2 * f.dictionary - 1;
     f.head.assign(1u << kHashBits, 0);
     f.link.assign(2 * f.dictionary, 0);
+    f.near3.assign(1u << kNearBits, 0);
 
     // One step of lazy evaluation: a match found at pos is held back while
     // pos + 1 is tried; if that one is longer, pos goes out as a literal.
@@ -630,12 +698,13 @@ void PackLzh(const uint8_t *data, size_t size, const LzhMethodParams &params,
         int length = 0;
         uint32_t distance = 0;
         if (pos + kMinMatch <= size) {
-            uint32_t chain = InsertPosition(&f, pos);
-            if (chain != 0 && heldLength < effort.lazyLimit) {
+            Candidates c = InsertPosition(&f, pos);
+            if ((c.chain != 0 || c.near != 0) && heldLength < effort.lazyLimit) {
                 int tries =
                     heldLength >= effort.goodLength ? effort.maxChain >> 2 : effort.maxChain;
                 int beat = heldLength > kMinMatch - 1 ? heldLength : kMinMatch - 1;
-                length = LongestMatch(&f, pos, chain, beat, tries, &distance);
+                length =
+                    LongestMatch(&f, pos, c, beat, tries, (uint32_t)effort.farLength3, &distance);
                 if (length == kMinMatch && distance > (uint32_t)effort.farLength3)
                     length = 0;
             }
