@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/archive_writer.h"
 #include "tools/seal.h"
 
 // The i686 stub of this build (generated from build/win32/corvane-stub.exe;
@@ -29,6 +30,9 @@ static int MakeUsage(const char *what)
     fprintf(stderr,
             "corvane-sfx: %s\n"
             "usage: corvane-sfx make [--stub STUB] -o OUT.exe ARCHIVE.lzh\n"
+            "       corvane-sfx make [--stub STUB] -o OUT.exe [--method lh5|lh6|lh0]\n"
+            "                        [--level 0|1|2] [--mtime UNIX_SECONDS] PATH...\n"
+            "       corvane-sfx make --archive-only OUT.lzh [--method ...] PATH...\n"
             "       corvane-sfx seal FILE\n",
             what);
     return 2;
@@ -73,6 +77,25 @@ static bool WriteWholeFile(const char *path, const std::vector<uint8_t> &bytes, 
     return true;
 }
 
+// Whether the file starts with an LHA member header, or is the one-byte
+// archive without members. A header is at most 65,535 bytes long, and a
+// file that is not an archive is not read further than that.
+static bool IsLhaArchiveFile(const char *path)
+{
+    struct stat st;
+    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    FILE *f = fopen(path, "rb");
+    if (!f)
+        return false;
+    std::vector<uint8_t> start(65536);
+    start.resize(fread(start.data(), 1, start.size(), f));
+    fclose(f);
+    LzhMember first;
+    return (start.size() == 1 && start[0] == 0) ||
+           ReadLzhHeader(start.data(), start.size(), 0, &first) == HeaderFound;
+}
+
 // The members the stub would refuse with "Version not supported.".
 static std::string RefusedMembers(const std::vector<LzhMember> &members)
 {
@@ -92,7 +115,26 @@ int CommandMake(int argc, char **argv)
     const char *stubPath = 0;
     const char *outPath = 0;
     const char *archivePath = 0;
+    // Building the archive from files and directories (tools/archive_writer).
+    std::vector<std::string> inputs;
+    ArchiveOptions archiveOptions;
+    archiveOptions.showProgress = true;
+    bool archiveOnly = false;
+    std::string error;
     for (int i = 0; i < argc; i++) {
+        int taken = TakeArchiveOption(argc, argv, &i, &archiveOptions, &error);
+        if (taken < 0)
+            return MakeUsage(error.c_str());
+        if (taken > 0) {
+            i--;
+            continue;
+        }
+        if (strcmp(argv[i], "--archive-only") == 0) {
+            archiveOnly = true;
+            if (!outPath && i + 1 < argc && argv[i + 1][0] != '-')
+                outPath = argv[++i];
+            continue;
+        }
         bool isStub = strcmp(argv[i], "--stub") == 0;
         if (isStub || strcmp(argv[i], "-o") == 0) {
             if (i + 1 == argc)
@@ -103,16 +145,33 @@ int CommandMake(int argc, char **argv)
                 outPath = argv[++i];
         } else if (argv[i][0] == '-' && argv[i][1]) {
             return MakeUsage("unknown option for make");
-        } else if (!archivePath) {
-            archivePath = argv[i];
         } else {
-            return MakeUsage("make takes one archive");
+            inputs.push_back(argv[i]);
         }
     }
-    if (!outPath || !archivePath)
-        return MakeUsage("make needs -o OUT.exe and an archive");
+    if (!outPath || inputs.empty())
+        return MakeUsage("make needs -o OUT.exe and an archive, or files to put into one");
 
-    std::string error;
+    // One input that already is an archive is sealed as it is; anything
+    // else is packed into a new archive first.
+    std::vector<uint8_t> archive;
+    if (inputs.size() == 1 && IsLhaArchiveFile(inputs[0].c_str())) {
+        archivePath = inputs[0].c_str();
+        if (archiveOnly)
+            return Fail(std::string(archivePath) + " already is an LHA archive");
+        if (!ReadWholeFile(archivePath, &archive, &error))
+            return Fail(error);
+    } else {
+        archivePath = "the new archive";
+        if (!BuildArchiveFromPaths(inputs, archiveOptions, &archive, &error))
+            return Fail(error);
+        if (archiveOnly) {
+            if (!WriteWholeFile(outPath, archive, &error))
+                return Fail(error);
+            return 0;
+        }
+    }
+
     std::vector<uint8_t> stub;
     if (stubPath) {
         if (!ReadWholeFile(stubPath, &stub, &error))
@@ -130,9 +189,6 @@ int CommandMake(int argc, char **argv)
     if (CheckSumOffset(stub.data(), stub.size()) == 0)
         return Fail(std::string(stubPath) + " is not a Windows program");
 
-    std::vector<uint8_t> archive;
-    if (!ReadWholeFile(archivePath, &archive, &error))
-        return Fail(error);
     std::vector<LzhMember> members;
     LzhMember first;
     bool emptyArchive = archive.size() == 1 && archive[0] == 0;
