@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <string>
@@ -77,14 +78,20 @@ static bool WriteWholeFile(const char *path, const std::vector<uint8_t> &bytes, 
     return true;
 }
 
-// Whether the file starts with an LHA member header, or is the one-byte
-// archive without members. A header is at most 65,535 bytes long, and a
-// file that is not an archive is not read further than that.
+// Whether the one input of `make` is an archive to seal rather than a file
+// to pack: a file named *.lzh or *.lha (which must then be a good archive),
+// or one that starts with an LHA member header or is the one-byte archive
+// without members. A header is at most 65,535 bytes long, and a file that
+// is not an archive is not read further than that.
 static bool IsLhaArchiveFile(const char *path)
 {
     struct stat st;
     if (stat(path, &st) != 0 || !S_ISREG(st.st_mode))
         return false;
+    size_t length = strlen(path);
+    if (length >= 4 && (strcasecmp(path + length - 4, ".lzh") == 0 ||
+                        strcasecmp(path + length - 4, ".lha") == 0))
+        return true;
     FILE *f = fopen(path, "rb");
     if (!f)
         return false;
