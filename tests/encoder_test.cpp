@@ -765,3 +765,90 @@ TEST(ArchiveOutput, SameTreeSameBytesAndIncompressibleMembersStored)
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------
+// The command line.
+
+namespace
+{
+
+CliResult Sfx(const std::vector<std::string> &args)
+{
+    std::vector<std::string> all = {CORVANE_SFX};
+    all.insert(all.end(), args.begin(), args.end());
+    return RunCli(all);
+}
+
+TEST(MakeCommand, ArchiveOnlyIsReproducibleAndExtracts)
+{
+    ScratchDir dir;
+    std::map<std::string, std::string> files = {{"a.txt", Text(20000, 41)},
+                                                {"lib/b.bin", Mixed(300000, 42)}};
+    MakeTree(dir.path, files);
+    std::string tree = (dir.path / "tree").string();
+    std::string first = (dir.path / "first.lzh").string();
+    std::string second = (dir.path / "second.lzh").string();
+    for (const std::string &out : {first, second}) {
+        CliResult r = Sfx({"make", "--archive-only", out, "--method", "lh6", "--level", "1",
+                           "--mtime", "1600000000", tree});
+        ASSERT_EQ(r.exitCode, 0) << Describe(r);
+        // Another time on disk between the two runs changes nothing.
+        fs::last_write_time(dir.path / "tree" / "a.txt", fs::file_time_type::clock::now());
+    }
+    EXPECT_TRUE(ReadBytes(first) == ReadBytes(second));
+
+    std::vector<ReadBack> back;
+    ASSERT_TRUE(ReadBackHeaders(first, &back));
+    for (const ReadBack &r : back) {
+        EXPECT_EQ(r.header.level, 1);
+        if (r.name == "b.bin") {
+            EXPECT_EQ(Method(r.header), "-lh6-");
+        }
+    }
+    fs::path out = dir.path / "out";
+    fs::create_directories(out);
+    CliResult r = Sfx({"extract", first, "-d", out.string()});
+    ASSERT_EQ(r.exitCode, 0) << Describe(r);
+    ExpectExtracted(out, files, "corvane-sfx extract");
+}
+
+TEST(MakeCommand, SelfExtractorFromFilesWithTheBuiltInStub)
+{
+    ScratchDir dir;
+    std::map<std::string, std::string> files = {{"setup.ini", Text(5000, 51)},
+                                                {"data/x.bin", Runs(70000, 52)}};
+    MakeTree(dir.path, files);
+    std::string exe = (dir.path / "setup.exe").string();
+    CliResult made = Sfx({"make", "-o", exe, (dir.path / "tree").string()});
+    if (made.exitCode == 1 && made.err.find("--stub") != std::string::npos)
+        GTEST_SKIP() << "this build has no stub of its own";
+    ASSERT_EQ(made.exitCode, 0) << Describe(made);
+    fs::path out = dir.path / "out";
+    fs::create_directories(out);
+    CliResult r = Sfx({"extract", exe, "-d", out.string()});
+    ASSERT_EQ(r.exitCode, 0) << Describe(r);
+    ExpectExtracted(out, files, "the self-extractor");
+}
+
+TEST(MakeCommand, RefusalsNameTheirCause)
+{
+    ScratchDir dir;
+    WriteBytes(dir.path / "in" / "caf\xc3\xa9.txt", "fine"); // U+00E9 is in code page 437
+    WriteBytes(dir.path / "in" / "\xe2\x82\xac.txt", "euro");
+    std::string out = (dir.path / "x.lzh").string();
+    CliResult bad = Sfx({"make", "--archive-only", out, (dir.path / "in").string()});
+    EXPECT_EQ(bad.exitCode, 1);
+    EXPECT_NE(bad.err.find("U+20AC"), std::string::npos) << bad.err;
+    EXPECT_FALSE(fs::exists(out));
+
+    CliResult level = Sfx({"make", "--archive-only", out, "--level", "3", dir.path.string()});
+    EXPECT_EQ(level.exitCode, 2);
+    EXPECT_NE(level.err.find("--level"), std::string::npos) << level.err;
+    CliResult method = Sfx({"make", "--archive-only", out, "--method", "lh7", dir.path.string()});
+    EXPECT_EQ(method.exitCode, 2);
+    CliResult missing = Sfx({"make", "--archive-only", out, (dir.path / "nowhere").string()});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("nowhere"), std::string::npos) << missing.err;
+}
+
+} // namespace
