@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <iconv.h>
+#include <sys/mman.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -397,6 +398,38 @@ TEST(Packer, SameInputSameBytesAndNothingForEmpty)
         PackLzh(p, 0, params, DefaultLzhEffort(params), &empty);
         EXPECT_TRUE(empty.empty());
     }
+}
+
+// Inputs are mapped files, whose last byte may be the last of the mapping:
+// the packer must not look one byte further, not even when a match runs
+// up to the very end.
+TEST(Packer, ReadsNothingPastTheInput)
+{
+    const size_t page = (size_t)sysconf(_SC_PAGESIZE);
+    const size_t room = 64 * page;
+    uint8_t *area = (uint8_t *)mmap(nullptr, room + page, PROT_READ | PROT_WRITE,
+                                    MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(area, MAP_FAILED);
+    ASSERT_EQ(mprotect(area + room, page, PROT_NONE), 0); // a guard after the input
+    std::vector<std::string> inputs = {Runs(100000, 61), Text(200000, 62), "abcabcabcabc",
+                                       std::string(300, 'z'), "xyz"};
+    for (int period = 3; period < 12; period++) {
+        std::string s;
+        for (int i = 0; i < 5000; i++)
+            s += (char)('a' + i % period);
+        inputs.push_back(s);
+    }
+    for (const std::string &input : inputs) {
+        ASSERT_LE(input.size(), room);
+        uint8_t *start = area + room - input.size();
+        memcpy(start, input.data(), input.size());
+        for (const LzhMethodParams &params : {kLh5Params, kLh6Params}) {
+            std::vector<uint8_t> out;
+            PackLzh(start, input.size(), params, DefaultLzhEffort(params), &out);
+            EXPECT_FALSE(out.empty());
+        }
+    }
+    munmap(area, room + page);
 }
 
 TEST(Packer, LargerDictionaryReachesFurther)

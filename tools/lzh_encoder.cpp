@@ -558,6 +558,8 @@ int LongestMatch(const MatchFinder *f, size_t pos, Candidates c, int beat, int c
         if (len >= kMinMatch) {
             best = len;
             *distance = (uint32_t)(pos - (c.near - 1));
+            if (len >= limit)
+                return len; // the chain's quick test would read here[limit]
         }
     }
     uint32_t candidate = c.chain;
