@@ -1,0 +1,142 @@
+// Cancel in the progress dialog, run in-process so that the cancel lands
+// on a chosen output block: the member being decoded is removed, earlier
+// ones stay, nothing more is asked, and the run ends with 1. Answered No,
+// the member is written completely.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "platform/host.h"
+#include "shell/shell.h"
+#include "tests/lzh_builder.h"
+
+namespace {
+
+class CancelTest : public ::testing::Test {
+protected:
+    std::string root;
+
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/corvane-cancel-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        root = tmpl;
+    }
+
+    void TearDown() override
+    {
+        HostSetConsoleInput(nullptr);
+        HostCancelAfterBlocks(0);
+        ASSERT_EQ(system(("rm -rf '" + root + "'").c_str()), 0);
+    }
+
+    // The whole run on `file`, answering from `answers`, cancelling at the
+    // n-th pump; returns the exit code and leaves what was said in `said`.
+    int Run(const std::string &file, const std::string &answers, int cancelAt, std::string &said)
+    {
+        FILE *input = fmemopen((void *)answers.data(), answers.size() + (answers.empty() ? 1 : 0), "r");
+        HostSetConsoleInput(input);
+        HostSetModulePath(file.c_str());
+        HostSetTargetAnswer((root + "/out").c_str());
+        HostCancelAfterBlocks(cancelAt);
+        std::string log = root + "/stderr.txt";
+        fflush(stderr);
+        int saved = dup(2);
+        FILE *capture = fopen(log.c_str(), "w");
+        dup2(fileno(capture), 2);
+        runState = RunState();
+        int code = RunSelfExtractor();
+        fflush(stderr);
+        dup2(saved, 2);
+        close(saved);
+        fclose(capture);
+        HostSetConsoleInput(nullptr);
+        fclose(input);
+        said = Read(log);
+        return code;
+    }
+
+    static std::string Read(const std::string &path)
+    {
+        std::ifstream f(path, std::ios::binary);
+        std::stringstream s;
+        s << f.rdbuf();
+        return s.str();
+    }
+
+    static bool Exists(const std::string &path)
+    {
+        struct stat st;
+        return stat(path.c_str(), &st) == 0;
+    }
+
+    std::string WriteArchive(const std::string &bytes)
+    {
+        std::string path = root + "/a.lzh";
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+};
+
+const char kReally[] = "Warning: Do you really want to cancel?";
+const char kGoOn[] = "Do you want to cancel extracting?";
+
+TEST_F(CancelTest, StoredMemberCancelledYesAndNo)
+{
+    std::string big(2 << 20, 'b');
+    for (size_t i = 0; i < big.size(); i += 4096)
+        big[i] = (char)i;
+    std::string file = WriteArchive(lzh::Archive(
+        {lzh::Stored("a.txt", "a"), lzh::Stored("big.bin", big), lzh::Stored("c.txt", "c")}));
+    std::string said;
+    // a.txt pumps once; the 5th pump is inside big.bin.
+    EXPECT_EQ(Run(file, "y\n", 5, said), 1);
+    EXPECT_NE(said.find(kReally), std::string::npos) << said;
+    EXPECT_EQ(said.find(kGoOn), std::string::npos) << said;
+    EXPECT_EQ(Read(root + "/out/a.txt"), "a");
+    EXPECT_FALSE(Exists(root + "/out/big.bin"));
+    EXPECT_FALSE(Exists(root + "/out/c.txt"));
+
+    ASSERT_EQ(system(("rm -rf '" + root + "/out'").c_str()), 0);
+    EXPECT_EQ(Run(file, "n\n", 5, said), 0);
+    EXPECT_NE(said.find(kReally), std::string::npos) << said;
+    EXPECT_EQ(Read(root + "/out/big.bin"), big);
+    EXPECT_EQ(Read(root + "/out/c.txt"), "c");
+}
+
+// A cancel inside a compressing decoder leaves through the block flush.
+TEST_F(CancelTest, CompressedMemberCancelledInTheMiddle)
+{
+    std::string data = CORVANE_TEST_DATA;
+    std::ifstream manifest(data + "/manifest.tsv");
+    ASSERT_TRUE(manifest) << "test archives missing";
+    std::string line;
+    int blocksBefore = 0;
+    std::vector<std::string> before;
+    while (std::getline(manifest, line)) {
+        std::istringstream f(line);
+        std::string archive, level, kind, method, path, input;
+        f >> archive >> level >> kind >> method >> path >> input;
+        if (archive != "lh5-l1.lzh")
+            continue;
+        if (path == "mixed.bin")
+            break;
+        struct stat st;
+        ASSERT_EQ(stat((data + "/inputs/" + input).c_str(), &st), 0);
+        blocksBefore += (int)((st.st_size + 65535) / 65536);
+        before.push_back(path);
+    }
+    ASSERT_FALSE(before.empty());
+    std::string said;
+    EXPECT_EQ(Run(data + "/lh5-l1.lzh", "y\n", blocksBefore + 10, said), 1);
+    EXPECT_NE(said.find(kReally), std::string::npos) << said;
+    EXPECT_EQ(said.find("Error"), std::string::npos) << said;
+    for (const std::string &p : before)
+        EXPECT_TRUE(Exists(root + "/out/" + p)) << p;
+    EXPECT_FALSE(Exists(root + "/out/mixed.bin"));
+}
+
+}  // namespace
