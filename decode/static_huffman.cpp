@@ -48,15 +48,21 @@ struct CodeTable {
     int32_t rootBits;  // 0 (a constant) to 16
 };
 
-static CodeTable ConstantTable(uint32_t symbol, int16_t tag)
+static void SetEntries(TableEntry *e, int32_t count, int32_t tag, int32_t drop, uint32_t value)
+{
+    for (int32_t i = 0; i < count; i++) {
+        e[i].tag = (int16_t)tag;
+        e[i].drop = (uint16_t)drop;
+        e[i].value = value;
+    }
+}
+
+static CodeTable ConstantTable(uint32_t symbol, int32_t tag)
 {
     CodeTable table;
     table.root = poolUsed;
     table.rootBits = 0;
-    TableEntry *e = &tablePool[poolUsed++];
-    e->tag = tag;
-    e->drop = 0;
-    e->value = symbol;
+    SetEntries(&tablePool[poolUsed++], 1, tag, 0, symbol);
     return table;
 }
 
@@ -128,18 +134,14 @@ static CodeTable BuildDecodeTable(const uint8_t *length, int32_t symbolCount,
     // symbol owns; they follow every real code.
     count[longest] += y;
 
-    // Symbols in canonical order: by length, then by symbol number.
+    // Symbols in canonical order: by length, then by symbol number. A scan
+    // per length costs little beside a block's codes and keeps the stub small.
     uint16_t sorted[NC];
-    int32_t next[MAX_CODE_LENGTH + 1];
     int32_t realCodes = 0;
-    for (int32_t k = 1; k <= MAX_CODE_LENGTH; k++) {
-        next[k] = realCodes;
-        realCodes += count[k];
-    }
-    realCodes -= y;
-    for (int32_t s = 0; s < symbolCount; s++)
-        if (length[s] != 0)
-            sorted[next[length[s]]++] = (uint16_t)s;
+    for (int32_t k = shortest; k <= longest; k++)
+        for (int32_t s = 0; s < symbolCount; s++)
+            if (length[s] == k)
+                sorted[realCodes++] = (uint16_t)s;
 
     CodeTable table;
     table.root = poolUsed;
@@ -162,10 +164,8 @@ static CodeTable BuildDecodeTable(const uint8_t *length, int32_t symbolCount,
                 int32_t under = (int32_t)(code >> (k - w - rootBits));
                 if (openPrefix[d + 1] != under) {
                     int32_t j = SubTableBits(count, k, w + rootBits, pending, longest, rootBits);
-                    TableEntry *link = &tablePool[openBase[d] + (under & ((1 << rootBits) - 1))];
-                    link->tag = (int16_t)(LEAF + j);
-                    link->drop = (uint16_t)rootBits;
-                    link->value = (uint32_t)poolUsed;
+                    SetEntries(&tablePool[openBase[d] + (under & ((1 << rootBits) - 1))], 1,
+                               LEAF + j, rootBits, (uint32_t)poolUsed);
                     openBase[d + 1] = poolUsed;
                     openBits[d + 1] = j;
                     openPrefix[d + 1] = under;
@@ -179,13 +179,10 @@ static CodeTable BuildDecodeTable(const uint8_t *length, int32_t symbolCount,
             int32_t rest = k - w;
             int32_t spread = openBits[d] - rest;
             TableEntry *e = &tablePool[openBase[d] + (int32_t)((code & ((1u << rest) - 1)) << spread)];
-            int16_t tag = placed < realCodes ? (int16_t)LEAF : (int16_t)INVALID;
-            uint32_t symbol = placed < realCodes ? sorted[placed] : 0;
-            for (int32_t i = 0; i < (1 << spread); i++) {
-                e[i].tag = tag;
-                e[i].drop = (uint16_t)rest;
-                e[i].value = symbol;
-            }
+            if (placed < realCodes)
+                SetEntries(e, 1 << spread, LEAF, rest, sorted[placed]);
+            else
+                SetEntries(e, 1 << spread, INVALID, rest, 0);
         }
     }
     return table;
