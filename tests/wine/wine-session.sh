@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# One Wine session for the end-to-end tests: a private prefix, an X server
+# of its own, a running wineserver. Idempotent, so that every test (and
+# CTest's fixture) can call `ensure`; `stop` ends what `ensure` started.
+#
+#   wine-session.sh ensure|stop DIR
+#
+# DIR/prefix is the Wine prefix, DIR/display holds the X display number,
+# DIR/xvfb.pid the X server's process id.
+set -euo pipefail
+action=$1
+dir=$2
+mkdir -p "$dir"
+export WINEPREFIX=$dir/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+xvfb_alive() {
+  [[ -s $dir/xvfb.pid && -s $dir/display ]] && kill -0 "$(cat "$dir/xvfb.pid")" 2>/dev/null
+}
+
+case $action in
+ensure)
+  if ! xvfb_alive; then
+    rm -f "$dir/display"
+    # -displayfd: the server picks a free display and writes its number.
+    setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp \
+      3>"$dir/display" </dev/null >"$dir/xvfb.log" 2>&1 &
+    echo $! >"$dir/xvfb.pid"
+    for _ in $(seq 100); do
+      [[ -s $dir/display ]] && break
+      sleep 0.1
+    done
+    [[ -s $dir/display ]] || { echo "Xvfb did not start" >&2; exit 1; }
+  fi
+  export DISPLAY=:$(tr -d '[:space:]' <"$dir/display")
+  if [[ ! -f $dir/prefix/.corvane-ready ]]; then
+    rm -rf "$dir/prefix"
+    wine cmd /c exit </dev/null >/dev/null 2>&1
+    # Unmanaged windows: a window manager's handshake would cost seconds.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
+      </dev/null >/dev/null 2>&1
+    wineserver -w
+    touch "$dir/prefix/.corvane-ready"
+  fi
+  setsid wineserver -p </dev/null >/dev/null 2>&1 || true
+  # The first start in a session prints set-up noise; get it over with
+  # before any test reads a program's output through a pipe.
+  wine cmd /c exit </dev/null >/dev/null 2>&1
+  ;;
+stop)
+  wineserver -k 2>/dev/null || true
+  if [[ -s $dir/xvfb.pid ]]; then
+    kill "$(cat "$dir/xvfb.pid")" 2>/dev/null || true
+    rm -f "$dir/xvfb.pid" "$dir/display"
+  fi
+  ;;
+*)
+  echo "usage: $0 ensure|stop DIR" >&2
+  exit 2
+  ;;
+esac
