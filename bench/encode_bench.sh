@@ -66,39 +66,43 @@ echo "corpus: $(wc -l < "$list") files in one tar file of $(mb "$corpus_bytes") 
 
 # ---- timing ----
 
-now() { date +%s.%N; }
-# The fastest of `runs` runs of the command, in seconds.
+# The fastest of `runs` runs of the command: "wall-seconds cpu-seconds", the
+# smallest of each. CPU time (user and system, all threads) is the steadier
+# figure on a machine that others use at the same time.
 fastest() {
-  local best="" start end
+  local best_wall="" best_cpu="" t
   for ((i = 0; i < runs; i++)); do
-    start=$(now)
-    "$@" >/dev/null 2>&1
-    end=$(now)
-    best=$(awk -v a="$start" -v b="$end" -v best="$best" \
-      'BEGIN { t = b - a; if (best == "" || t < best) best = t; printf "%.3f", best }')
+    t=$( { TIMEFORMAT='%R %U %S'; time "$@" >/dev/null 2>&1; } 2>&1 )
+    read -r best_wall best_cpu < <(awk -v t="$t" -v w="$best_wall" -v c="$best_cpu" 'BEGIN {
+      split(t, f, " "); cpu = f[2] + f[3]
+      if (w == "" || f[1] < w) w = f[1]
+      if (c == "" || cpu < c) c = cpu
+      printf "%.3f %.3f\n", w, c }')
   done
-  echo "$best"
+  echo "$best_wall $best_cpu"
 }
 
-printf '%-6s %9s %9s %9s %10s %10s %10s %8s\n' method "in MB" "ours MB" "jlha MB" "size o/j" \
-  "ours MB/s" "jlha MB/s" "speed"
+printf '%-6s %7s %8s %8s %8s | %-17s | %-17s | %s\n' method "in MB" "ours MB" "jlha MB" "o/j" \
+  "MB/s wall: ours" "MB/s CPU: ours" "x faster"
+printf '%-6s %7s %8s %8s %8s | %8s %8s | %8s %8s | %5s %5s\n' "" "" "" "" "size" "" jlha "" jlha \
+  wall CPU
 for m in 5 6; do
   ours=$work/ours-lh$m.lzh
   theirs=$work/jlha-lh$m.lzh
-  ours_time=$(fastest "$sfx" make --archive-only "$ours" --method "lh$m" --mtime 1600000000 "$corpus")
+  read -r ours_wall ours_cpu < <(fastest "$sfx" make --archive-only "$ours" --method "lh$m" \
+    --mtime 1600000000 "$corpus")
   # jlha adds to an archive that exists: start from none each time.
-  jlha_time=$(fastest sh -c "rm -f '$theirs' && cd '$work' && jlha co$m '$theirs' corpus.tar")
+  read -r jlha_wall jlha_cpu < <(fastest sh -c "rm -f '$theirs' && cd '$work' && jlha co$m '$theirs' corpus.tar")
   "$sfx" test "$ours" >/dev/null || { echo "corvane-sfx test fails on $ours" >&2; exit 1; }
   if [[ -n $sevenzip ]]; then
     "$sevenzip" t "$ours" >/dev/null || { echo "7zz t fails on $ours" >&2; exit 1; }
   fi
-  ours_bytes=$(stat -c %s "$ours")
-  jlha_bytes=$(stat -c %s "$theirs")
-  awk -v m="-lh$m-" -v in_b="$corpus_bytes" -v o="$ours_bytes" -v j="$jlha_bytes" \
-      -v ot="$ours_time" -v jt="$jlha_time" 'BEGIN {
-    M = 1048576
-    printf "%-6s %9.1f %9.2f %9.2f %10.4f %10.1f %10.1f %7.1fx\n", m, in_b / M, o / M, j / M,
-           o / j, in_b / M / ot, in_b / M / jt, jt / ot
+  awk -v m="-lh$m-" -v in_b="$corpus_bytes" -v o="$(stat -c %s "$ours")" \
+      -v j="$(stat -c %s "$theirs")" -v ow="$ours_wall" -v jw="$jlha_wall" -v oc="$ours_cpu" \
+      -v jc="$jlha_cpu" 'BEGIN {
+    M = 1048576; mb = in_b / M
+    printf "%-6s %7.1f %8.2f %8.2f %8.4f | %8.1f %8.1f | %8.1f %8.1f | %4.1fx %4.1fx\n", m, mb,
+           o / M, j / M, o / j, mb / ow, mb / jw, mb / oc, mb / jc, jw / ow, jc / oc
   }'
 done
-echo "(size o/j below 1: ours is smaller; speed: how many times faster ours packs)" >&2
+echo "(size o/j below 1: ours is smaller; x faster: jlha's time over ours)" >&2

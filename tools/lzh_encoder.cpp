@@ -7,6 +7,10 @@
 #include <string.h>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace
 {
@@ -156,19 +160,44 @@ float EstimateBlockBits(const Histogram &h, const Histogram *more = nullptr)
 // ---------------------------------------------------------------------------
 // Huffman codes.
 
-uint16_t Crc16(uint16_t crc, const uint8_t *data, size_t size)
+namespace
 {
-    static uint16_t table[256];
-    if (table[1] == 0) {
+
+// The CRC eight bytes at a time: table k gives the CRC of a byte followed by
+// k zero bytes, so the eight bytes of a word are looked up independently.
+struct CrcTables {
+    uint16_t t[8][256];
+    CrcTables()
+    {
         for (int i = 0; i < 256; i++) {
             uint16_t c = (uint16_t)i;
             for (int k = 0; k < 8; k++)
                 c = (c & 1) ? (uint16_t)((c >> 1) ^ 0xA001) : (uint16_t)(c >> 1);
-            table[i] = c;
+            t[0][i] = c;
         }
+        for (int k = 1; k < 8; k++)
+            for (int i = 0; i < 256; i++)
+                t[k][i] = (uint16_t)((t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF]);
     }
-    for (size_t i = 0; i < size; i++)
-        crc = (uint16_t)(table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8));
+};
+
+} // namespace
+
+uint16_t Crc16(uint16_t crc, const uint8_t *data, size_t size)
+{
+    static const CrcTables tables;
+    const uint16_t(*t)[256] = tables.t;
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t x;
+        memcpy(&x, data + i, 8); // little-endian: data[i] is the low byte
+        x ^= crc;
+        crc = (uint16_t)(t[7][x & 0xFF] ^ t[6][(x >> 8) & 0xFF] ^ t[5][(x >> 16) & 0xFF] ^
+                         t[4][(x >> 24) & 0xFF] ^ t[3][(x >> 32) & 0xFF] ^ t[2][(x >> 40) & 0xFF] ^
+                         t[1][(x >> 48) & 0xFF] ^ t[0][x >> 56]);
+    }
+    for (; i < size; i++)
+        crc = (uint16_t)(t[0][(crc ^ data[i]) & 0xFF] ^ (crc >> 8));
     return crc;
 }
 
@@ -667,39 +696,54 @@ LzhEffort DefaultLzhEffort(const LzhMethodParams &params)
     return e;
 }
 
-void PackLzh(const uint8_t *data, size_t size, const LzhMethodParams &params,
-             const LzhEffort &effort, std::vector<uint8_t> *out, LzhProgressFn progress,
-             void *progressContext)
+namespace
 {
-    if (size == 0)
-        return;
+
+// Input is packed in segments of this size, each parsed on its own with the
+// dictionary primed from the bytes before it, so that segments can be packed
+// at the same time. The output depends on this size alone, never on how
+// many threads there are. Each segment costs a block header and a priming
+// pass over one dictionary.
+enum { kSegmentBytes = 1 << 20 };
+
+struct PackedSegment {
+    std::vector<uint8_t> bytes;
+    uint64_t bits; // valid bits in `bytes`, the last byte padded
+};
+
+// One step of lazy evaluation: a match found at pos is held back while
+// pos + 1 is tried; if that one is longer, pos goes out as a literal.
+// Matches reach back before `start` but end by `end`.
+void PackSegment(const uint8_t *data, size_t start, size_t end, const LzhMethodParams &params,
+                 const LzhEffort &effort, PackedSegment *out)
+{
     Packer pk;
     memset(&pk.block, 0, sizeof pk.block);
     memset(&pk.chunk, 0, sizeof pk.chunk);
-    pk.writer = {out, out->size(), 0, 0};
+    pk.writer = {&out->bytes, 0, 0, 0};
     pk.params = &params;
     pk.blockBits = 0;
     pk.tokens.reserve(kMaxBlockCodes + kChunkCodes);
 
     MatchFinder f;
     f.data = data;
-    f.size = size;
+    f.size = end;
     f.dictionary = 1u << params.dictionaryBits;
     f.ringMask = 2 * f.dictionary - 1;
     f.head.assign(1u << kHashBits, 0);
     f.link.assign(2 * f.dictionary, 0);
     f.near3.assign(1u << kNearBits, 0);
+    for (size_t q = start > f.dictionary ? start - f.dictionary : 0; q < start && q + 3 <= end; q++)
+        InsertPosition(&f, q);
 
-    // One step of lazy evaluation: a match found at pos is held back while
-    // pos + 1 is tried; if that one is longer, pos goes out as a literal.
-    size_t pos = 0, nextReport = 1 << 20;
+    size_t pos = start;
     int heldLength = 0;
     uint32_t heldDistance = 0;
     bool heldByte = false; // data[pos - 1] is not yet emitted
-    while (pos < size) {
+    while (pos < end) {
         int length = 0;
         uint32_t distance = 0;
-        if (pos + kMinMatch <= size) {
+        if (pos + kMinMatch <= end) {
             Candidates c = InsertPosition(&f, pos);
             if ((c.chain != 0 || c.near != 0) && heldLength < effort.lazyLimit) {
                 int tries =
@@ -713,11 +757,11 @@ void PackLzh(const uint8_t *data, size_t size, const LzhMethodParams &params,
         }
         if (heldLength >= kMinMatch && length <= heldLength) {
             EmitMatch(&pk, heldLength, heldDistance);
-            size_t end = pos - 1 + heldLength;
-            size_t hashEnd = std::min(end, size - kMinMatch + 1);
+            size_t matchEnd = pos - 1 + heldLength;
+            size_t hashEnd = std::min(matchEnd, end - kMinMatch + 1);
             for (size_t q = pos + 1; q < hashEnd; q++)
                 InsertPosition(&f, q);
-            pos = end;
+            pos = matchEnd;
             heldLength = 0;
             heldByte = false;
         } else {
@@ -728,16 +772,94 @@ void PackLzh(const uint8_t *data, size_t size, const LzhMethodParams &params,
             heldDistance = distance;
             pos++;
         }
-        if (progress && pos >= nextReport) {
-            progress(progressContext, pos);
-            nextReport = pos + (1 << 20);
-        }
     }
     if (heldByte)
-        EmitLiteral(&pk, data[size - 1]);
+        EmitLiteral(&pk, data[end - 1]);
     CloseChunk(&pk);
     EmitBlock(&pk);
+    out->bits = pk.writer.used * 8 + (uint64_t)pk.writer.count;
     FlushBits(&pk.writer);
+}
+
+// Appends a segment's bits, which need not start on a byte boundary.
+void AppendSegment(BitWriter *w, const PackedSegment &segment)
+{
+    ReserveBits(w, segment.bytes.size() + 8);
+    size_t whole = (size_t)(segment.bits / 8);
+    const uint8_t *b = segment.bytes.data();
+    size_t i = 0;
+    for (; i + 2 <= whole; i += 2)
+        PutBits(w, 16, (uint32_t)b[i] << 8 | b[i + 1]);
+    if (i < whole)
+        PutBits(w, 8, b[i]);
+    int rest = (int)(segment.bits % 8);
+    if (rest)
+        PutBits(w, rest, (uint32_t)b[whole] >> (8 - rest));
+}
+
+struct SegmentJob {
+    const uint8_t *data;
+    size_t size;
+    const LzhMethodParams *params;
+    const LzhEffort *effort;
+    std::vector<PackedSegment> segments;
+    std::atomic<size_t> next{0};
+    std::mutex lock;
+    std::condition_variable segmentDone;
+    size_t done = 0; // guarded by `lock`
+};
+
+void PackSegments(SegmentJob *job)
+{
+    for (;;) {
+        size_t k = job->next.fetch_add(1);
+        if (k >= job->segments.size())
+            return;
+        size_t start = k * (size_t)kSegmentBytes;
+        size_t end = std::min(job->size, start + (size_t)kSegmentBytes);
+        PackSegment(job->data, start, end, *job->params, *job->effort, &job->segments[k]);
+        std::lock_guard<std::mutex> hold(job->lock);
+        job->done++;
+        job->segmentDone.notify_one();
+    }
+}
+
+} // namespace
+
+void PackLzh(const uint8_t *data, size_t size, const LzhMethodParams &params,
+             const LzhEffort &effort, std::vector<uint8_t> *out, LzhProgressFn progress,
+             void *progressContext)
+{
+    if (size == 0)
+        return;
+    SegmentJob job;
+    job.data = data;
+    job.size = size;
+    job.params = &params;
+    job.effort = &effort;
+    job.segments.resize((size + kSegmentBytes - 1) / kSegmentBytes);
+    size_t count = job.segments.size();
+    if (count == 1) {
+        PackSegments(&job);
+    } else {
+        unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+        std::vector<std::thread> workers;
+        for (size_t i = 0; i < std::min<size_t>(count, cores); i++)
+            workers.emplace_back(PackSegments, &job);
+        std::unique_lock<std::mutex> wait(job.lock);
+        while (job.done < count) {
+            job.segmentDone.wait(wait);
+            if (progress)
+                progress(progressContext, std::min(size, job.done * (size_t)kSegmentBytes));
+        }
+        wait.unlock();
+        for (std::thread &t : workers)
+            t.join();
+    }
+    BitWriter w = {out, out->size(), 0, 0};
+    for (const PackedSegment &segment : job.segments)
+        AppendSegment(&w, segment);
+    FlushBits(&w);
     if (progress)
         progress(progressContext, size);
 }
