@@ -602,13 +602,13 @@ TEST(ArchiveHeaders, EveryLevelReadsBackWithNamesTimesAttributesAndCrc)
             // docs/, docs/readme.txt, docs/sub/, docs/sub/locked.bin
             EXPECT_EQ(Method(back[0].header), "-lhd-");
             EXPECT_EQ(back[0].directory + back[0].name, "docs");
-            EXPECT_EQ(back[0].header.attribute, 0x10);
+            EXPECT_EQ((int)back[0].header.attribute, 0x10);
             EXPECT_EQ(Method(back[1].header), "-lh5-");
             EXPECT_EQ(back[1].directory, "docs/");
             EXPECT_EQ(back[1].name, "readme.txt");
-            EXPECT_EQ(back[1].header.originalSize, readme.size());
-            EXPECT_LT(back[1].header.packedSize, readme.size());
-            EXPECT_EQ(back[1].header.attribute, 0x20);
+            EXPECT_EQ((uint32_t)back[1].header.originalSize, readme.size());
+            EXPECT_LT((uint32_t)back[1].header.packedSize, readme.size());
+            EXPECT_EQ((int)back[1].header.attribute, 0x20);
             EXPECT_EQ(back[1].expectedCrc, Crc16(0, (const uint8_t *)readme.data(), readme.size()));
             EXPECT_EQ(Method(back[2].header), "-lhd-");
             EXPECT_EQ(back[2].directory, "docs/");
@@ -617,12 +617,12 @@ TEST(ArchiveHeaders, EveryLevelReadsBackWithNamesTimesAttributesAndCrc)
             EXPECT_EQ(Method(back[3].header), "-lh0-");
             EXPECT_EQ(back[3].directory, "docs/sub/");
             EXPECT_EQ(back[3].name, "locked.bin");
-            EXPECT_EQ(back[3].header.packedSize, 5u);
-            EXPECT_EQ(back[3].header.attribute, 0x21);
+            EXPECT_EQ((uint32_t)back[3].header.packedSize, 5u);
+            EXPECT_EQ((int)back[3].header.attribute, 0x21);
             for (const ReadBack &r : back) {
-                EXPECT_EQ(r.header.level, level);
-                EXPECT_EQ(r.header.dosDate, wantDate);
-                EXPECT_EQ(r.header.dosTime, wantTime);
+                EXPECT_EQ((int)r.header.level, level);
+                EXPECT_EQ((uint32_t)r.header.dosDate, wantDate);
+                EXPECT_EQ((uint32_t)r.header.dosTime, wantTime);
             }
         }
     }
@@ -853,7 +853,7 @@ TEST(MakeCommand, ArchiveOnlyIsReproducibleAndExtracts)
     std::vector<ReadBack> back;
     ASSERT_TRUE(ReadBackHeaders(first, &back));
     for (const ReadBack &r : back) {
-        EXPECT_EQ(r.header.level, 1);
+        EXPECT_EQ((int)r.header.level, 1);
         if (r.name == "b.bin") {
             EXPECT_EQ(Method(r.header), "-lh6-");
         }
