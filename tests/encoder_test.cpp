@@ -899,6 +899,17 @@ TEST(MakeCommand, RefusalsNameTheirCause)
     EXPECT_NE(level.err.find("--level"), std::string::npos) << level.err;
     CliResult method = Sfx({"make", "--archive-only", out, "--method", "lh7", dir.path.string()});
     EXPECT_EQ(method.exitCode, 2);
+    // The self-extractor skips a first member named "!".
+    WriteBytes(dir.path / "bang" / "!", "skipped");
+    WriteBytes(dir.path / "bang" / "z.txt", "kept");
+    CliResult bang = Sfx({"make", "--archive-only", out, (dir.path / "bang").string() + "/"});
+    EXPECT_EQ(bang.exitCode, 1);
+    EXPECT_NE(bang.err.find("would be skipped"), std::string::npos) << bang.err;
+    CliResult bangLater = Sfx({"make", "--archive-only", out, (dir.path / "bang/z.txt").string(),
+                               (dir.path / "bang/!").string()});
+    EXPECT_EQ(bangLater.exitCode, 0) << Describe(bangLater);
+    fs::remove(out);
+
     CliResult missing = Sfx({"make", "--archive-only", out, (dir.path / "nowhere").string()});
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.err.find("nowhere"), std::string::npos) << missing.err;

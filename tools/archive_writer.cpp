@@ -511,6 +511,16 @@ static bool WriteMember(const MemberSource &m, const ArchiveOptions &options, Pr
 bool WriteArchive(const std::vector<MemberSource> &members, const ArchiveOptions &options,
                   std::vector<uint8_t> *archive, std::string *error)
 {
+    // The self-extractor passes over a first member named "!" without a word.
+    if (!members.empty() && !members[0].isDirectory) {
+        const std::string &first = members[0].memberPath;
+        if (first == "!" || (first.size() > 1 && first.compare(first.size() - 2, 2, "/!") == 0)) {
+            *error = "the first member, \"" + first +
+                     "\", would be skipped by the self-extractor (a first member named \"!\" "
+                     "is never extracted): give another path first";
+            return false;
+        }
+    }
     Progress progress = {options.showProgress && isatty(STDERR_FILENO), 0, 0, "", -1};
     for (const MemberSource &m : members)
         progress.total += m.size;
