@@ -207,7 +207,7 @@ static uint32_t DecodeSymbol(CodeTable table)
 // The code-length code (NT, TBIT, 3) and the position code (NP, PBIT, -1):
 // a count, then 3-bit lengths with 7 extended by unary one-bits. After the
 // third length of the code-length code a 2-bit field skips up to three
-// symbols (lengths 0, 1 and 2 are rare for it).
+// symbols: those of literal lengths 1 to 3, which real codes seldom use.
 static CodeTable ReadPtLengths(int32_t symbolCount, int32_t countBits, int32_t specialIndex)
 {
     int32_t n = (int32_t)GetBits(countBits);
