@@ -14,8 +14,9 @@ struct LzhMethodParams {
 
 // -lh5-: 8 KiB dictionary, 14 position symbols.
 constexpr LzhMethodParams kLh5Params = {13, 4};
-// -lh6-: 32 KiB dictionary. Readers size their position code for this
-// dictionary, so its position symbols stop at 15.
+// -lh6-: 32 KiB dictionary. Other readers size their position code for
+// this dictionary and refuse matches from further back, so the position
+// symbols stop at 15 although our own decoder would take 16.
 constexpr LzhMethodParams kLh6Params = {15, 5};
 
 // How hard the match finder looks.
@@ -32,7 +33,9 @@ LzhEffort DefaultLzhEffort(const LzhMethodParams &params);
 typedef void (*LzhProgressFn)(void *context, uint64_t bytesDone);
 
 // Appends the packed form of data[0 .. size - 1] to *out. Empty input
-// packs to nothing.
+// packs to nothing. Inputs above 1 MiB are packed in 1 MiB segments on all
+// cores; the bytes written never depend on the number of cores. `progress`
+// is called on the calling thread only.
 void PackLzh(const uint8_t *data, size_t size, const LzhMethodParams &params,
              const LzhEffort &effort, std::vector<uint8_t> *out, LzhProgressFn progress = nullptr,
              void *progressContext = nullptr);
