@@ -30,9 +30,18 @@ set_property(SOURCE ${CMAKE_SOURCE_DIR}/res/corvane.rc APPEND PROPERTY OBJECT_DE
 target_compile_options(corvane-stub PRIVATE
   $<$<COMPILE_LANGUAGE:RC>:-I${CMAKE_SOURCE_DIR}/res>)
 
-# The i686 entry symbol carries its stdcall decoration.
+# No frame pointer: the decoder exit (__builtin_setjmp) keeps its own.
+target_compile_options(corvane-stub PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-fomit-frame-pointer>)
+
+# The i686 entry symbol carries its stdcall decoration. The compiler's
+# default target, the Pentium Pro, would use instructions (cmov) that the
+# processors Windows 95 runs on lack; Windows itself asks for no more than
+# 4-byte stack alignment.
 if(CORVANE_STUB_ARCH STREQUAL "i686")
   set(stub_entry _StubEntry@0)
+  target_compile_options(corvane-stub PRIVATE
+    $<$<COMPILE_LANGUAGE:CXX>:-march=i386 -mpreferred-stack-boundary=2>)
+  target_link_options(corvane-stub PRIVATE -march=i386 -mpreferred-stack-boundary=2)
 else()
   set(stub_entry StubEntry)
 endif()

@@ -334,6 +334,34 @@ TEST_P(StubImage, LoadsOnWindows95AsAWindowedProgram)
     EXPECT_EQ(image.directorySize[DIR_TLS], 0u) << "thread-local storage needs a runtime";
 }
 
+TEST(ShippedStub, UsesNoInstructionBeyondThe386)
+{
+    // The compiler's default i686 target would use cmov, which the
+    // Pentium and 486 processors Windows 95 runs on do not have.
+    std::string command = std::string(MINGW32_OBJDUMP) + " -d --no-show-raw-insn '" + CORVANE_STUB32 + "'";
+    FILE *p = popen(command.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string listing;
+    char chunk[4096];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, p)) > 0)
+        listing.append(chunk, n);
+    ASSERT_EQ(pclose(p), 0);
+    ASSERT_NE(listing.find("ret"), std::string::npos) << "no disassembly";
+    std::istringstream lines(listing);
+    for (std::string line; std::getline(lines, line);) {
+        // "  401000:\tcmovne %eax,%edx": the mnemonic follows the tab.
+        size_t tab = line.find('\t');
+        if (tab == std::string::npos)
+            continue;
+        std::string mnemonic = line.substr(tab + 1, line.find(' ', tab) - tab - 1);
+        bool newer = mnemonic.compare(0, 4, "cmov") == 0 || mnemonic.compare(0, 5, "fcmov") == 0 ||
+                     mnemonic == "cpuid" || mnemonic == "rdtsc" || mnemonic == "sysenter" ||
+                     line.find("xmm") != std::string::npos || line.find("%mm") != std::string::npos;
+        EXPECT_FALSE(newer) << line;
+    }
+}
+
 TEST_P(StubImage, SectionsAreLaidOutAsTheLoaderExpects)
 {
     ASSERT_FALSE(image.sections.empty());
