@@ -8,7 +8,7 @@
 #include "platform/host.h"
 #include "shell/shell.h"
 #include "tools/commands.h"
-#include "tools/inspect.h"
+#include "tools/members.h"
 
 static const char usage[] =
     "usage: corvane-sfx COMMAND ...\n"

@@ -1,7 +1,7 @@
 // `corvane-sfx list` and `corvane-sfx test` walk the members with the same
 // locator and header reader as the stub, and `test` decodes each file
 // member with the stub's decoders into a sink, checking its CRC.
-#include "tools/inspect.h"
+#include "tools/members.h"
 
 #include <stdio.h>
 #include <string>
