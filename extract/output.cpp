@@ -10,8 +10,23 @@ HANDLE outputFile;
 static const char replaceQuestion[] = "Do you want to replace the file\n";
 static const char attributeWarning[] = "\nThe R, S or H attribute is set!";
 
+// Paths are at most MAX_PATH - 1 characters, as the ANSI file functions of
+// Windows take them. A longer path is refused before anything is created,
+// so that an over-long member leaves neither a shortened name nor the
+// directories in front of it behind; systems that would accept it (long
+// path support, the host's stand-in) refuse it the same way.
+static int IsOverlongPath(const char *path)
+{
+    return StringLength(path) >= MAX_PATH;
+}
+
 int EnsureDirectory(char *path, int isFilePath, int probeOnly)
 {
+    if (!isFilePath && !probeOnly && IsOverlongPath(path)) {
+        ShowError("Cannot create the directory.");
+        runState.failed = 1;
+        return 0;
+    }
     if (!isFilePath && SetCurrentDirectoryA(path))
         return 1;  // it exists, and is now the current directory
     int32_t i = StringLength(path);
@@ -41,8 +56,12 @@ static int AskReplace(const char *targetPath, DWORD attributes)
 {
     int32_t pathLength = StringLength(targetPath);
     char *text = (char *)AllocBlock(pathLength + 100);
-    if (!text)
-        return IDCANCEL;  // no room to ask: keep the existing file and stop here
+    if (!text) {
+        // No room to ask: the existing file is kept, as after Cancel, and
+        // the user hears why before deciding about the rest of the run.
+        ShowError("Not enough memory.");
+        return IDCANCEL;
+    }
     int32_t at = 0;
     CopyBytes(text, replaceQuestion, sizeof replaceQuestion - 1);
     at += sizeof replaceQuestion - 1;
@@ -62,7 +81,10 @@ static int AskReplace(const char *targetPath, DWORD attributes)
 void WriteMemberFile(char *targetPath, const MemberHeader *header)
 {
     int32_t doneAtStart = runState.doneBytes;
-    if (EnsureDirectory(targetPath, 1, 0)) {
+    if (IsOverlongPath(targetPath)) {
+        ShowError("Cannot write the file.");
+        runState.failed = 1;
+    } else if (EnsureDirectory(targetPath, 1, 0)) {
         DWORD attributes = GetFileAttributesA(targetPath);
         if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             int answer = AskReplace(targetPath, attributes);

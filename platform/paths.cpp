@@ -89,9 +89,11 @@ static bool ResolvePath(const char *name, bool trimLast, std::string &full)
 {
     if (!name || !*name)
         return false;
+    // Only relative names need the current directory: a full path must
+    // still resolve when the current directory has been removed from under
+    // the process (Windows would not let that happen to it).
     std::string cwdTail;
-    if (!CurrentDirectoryTail(cwdTail))
-        return false;
+    auto relative = [&]() { return CurrentDirectoryTail(cwdTail); };
     size_t nameLength = strlen(name);
     bool trailing = IsSeparator(name[nameLength - 1]);
 
@@ -101,8 +103,10 @@ static bool ResolvePath(const char *name, bool trimLast, std::string &full)
         root = std::string(1, drive) + ":\\";
         if (IsSeparator(name[2]))
             tail = name + 3;
-        else if (drive == 'Z')
+        else if (drive == 'Z' && relative())
             tail = cwdTail + "\\" + (name + 2);  // "Z:x" is relative to Z:'s current directory
+        else if (drive == 'Z')
+            return false;
         else
             tail = name + 2;  // other drives have no current directory here: their root
     } else if (IsSeparator(name[0]) && IsSeparator(name[1])) {
@@ -127,6 +131,8 @@ static bool ResolvePath(const char *name, bool trimLast, std::string &full)
         root = "Z:\\";
         tail = name + 1;
     } else {
+        if (!relative())
+            return false;
         root = "Z:\\";
         tail = cwdTail + "\\" + name;
     }
