@@ -25,8 +25,6 @@ void ResetArchiveInput(void)
     archiveInput.readPosition = 0;
 }
 
-static int32_t Min32(int32_t a, int32_t b) { return a < b ? a : b; }
-
 int ReadArchive(void *destination, uint32_t count)
 {
     ArchiveInput *in = &archiveInput;
@@ -55,7 +53,9 @@ int ReadArchive(void *destination, uint32_t count)
                 return FailInput();
             return 1;
         }
-        int32_t n = Min32((int32_t)sizeof in->readBuffer, in->archiveLimit - in->bufferEnd);
+        // In 64 bits: a file of 2 GiB or more has a negative limit.
+        int64_t left = (int64_t)in->archiveLimit - in->bufferEnd;
+        int32_t n = left < (int64_t)sizeof in->readBuffer ? (int32_t)left : (int32_t)sizeof in->readBuffer;
         if (n <= 0)
             return FailInput();
         in->bufferStart = in->bufferEnd;
@@ -70,11 +70,16 @@ int ReadArchive(void *destination, uint32_t count)
 int SeekArchive(int32_t offset, int origin)
 {
     ArchiveInput *in = &archiveInput;
-    // Offsets are signed 32-bit file positions; wrap-around is computed in
-    // unsigned arithmetic so that it is defined, and a negative result is
-    // refused by the OS seek below.
-    int32_t base = origin == 0 ? 0 : origin == 1 ? in->readPosition : in->archiveLimit;
-    int32_t target = (int32_t)((uint32_t)base + (uint32_t)offset);
+    // Offsets are signed 32-bit file positions. A target outside 0..2^31-1
+    // has no such position: a relative seek by a packed size that would
+    // wrap past 2^31 must not become a seek backwards (or a negative
+    // stream position, which no later step expects), so it is damage, as
+    // a negative target is.
+    int64_t base = origin == 0 ? 0 : origin == 1 ? in->readPosition : in->archiveLimit;
+    int64_t wanted = base + offset;
+    if (wanted < 0 || wanted > INT32_MAX)
+        return FailInput();
+    int32_t target = (int32_t)wanted;
     if (in->bufferStart <= target && target <= in->bufferEnd) {
         in->readPosition = target;
         return 1;
