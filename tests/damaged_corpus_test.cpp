@@ -881,4 +881,39 @@ TEST_F(DamagedCorpus, SelfExtractingFilesStubAndPlacement)
     std::cout << "[ corpus   ] " << checked << " damaged archives checked\n";
 }
 
+// Files of 2 GiB and more lie outside the signed 32-bit offsets; their
+// size as the extractor reads it is cut to 32 bits. Sparse files, so that
+// nothing is written: the run ends with one of its own messages, unless
+// the cut size happens to end right behind the archive, which then reads
+// as a file of that size.
+TEST_F(DamagedCorpus, FilesOf2GiBAndMore)
+{
+    std::string archive = lzh::Archive({lzh::Stored("a.txt", "alpha\n")});
+    for (uint64_t size : {(1ull << 31) + 100, (1ull << 32) + 10, (1ull << 32) + archive.size()}) {
+        SCOPED_TRACE(size);
+        Clear(root);
+        std::string file = root + "/in.exe";
+        std::ofstream(file, std::ios::binary) << archive;
+        std::error_code e;
+        fs::resize_file(file, size, e);
+        if (e)
+            GTEST_SKIP() << "no sparse files of " << size << " bytes here";
+        CliOptions options;
+        options.timeoutSeconds = 60;
+        CliResult r = RunCli({CORVANE_SFX, "extract", file, "-d", root + "/out"}, options);
+        ASSERT_FALSE(r.timedOut);
+        if ((uint32_t)size == archive.size()) {
+            EXPECT_EQ(r.exitCode, 0) << Describe(r);
+            EXPECT_EQ(ReadAll(root + "/out/a.txt"), "alpha\n");
+            continue;
+        }
+        EXPECT_EQ(r.exitCode, 1) << Describe(r);
+        EXPECT_EQ(Occurrences(r.err, kDamaged) + Occurrences(r.err, kStubDamaged) +
+                      Occurrences(r.err, kNotFound),
+                  1)
+            << r.err;
+        EXPECT_FALSE(fs::exists(root + "/out/a.txt"));
+    }
+}
+
 }  // namespace
