@@ -47,11 +47,12 @@ static bool IsDirectoryMember(const MemberHeader &h)
 
 static std::string Attributes(uint8_t a)
 {
-    std::string s = "----";
-    if (a & 0x20) s[0] = 'a';
-    if (a & 0x04) s[1] = 's';
-    if (a & 0x02) s[2] = 'h';
-    if (a & 0x01) s[3] = 'r';
+    std::string s = "-----";
+    if (a & 0x10) s[0] = 'd';
+    if (a & 0x20) s[1] = 'a';
+    if (a & 0x04) s[2] = 's';
+    if (a & 0x02) s[3] = 'h';
+    if (a & 0x01) s[4] = 'r';
     return s;
 }
 
@@ -91,7 +92,7 @@ int CommandList(const char *file)
 {
     if (!OpenArchive(file))
         return 1;
-    printf("%-7s %10s %10s %-6s %-19s %-4s %s\n", "method", "packed", "size", "crc", "time", "attr",
+    printf("%-7s %10s %10s %-6s %-19s %-5s %s\n", "method", "packed", "size", "crc", "time", "attr",
            "path");
     bool ok = WalkMembers([](const MemberHeader &h, const std::string &path, int32_t) {
         unsigned date = h.dosDate, time = h.dosTime;
