@@ -508,4 +508,39 @@ TEST_F(ExtractTest, IncorrectPathAsksAgain)
     EXPECT_EQ(Read(Path("again/t.txt")), "t");
 }
 
+// ---- The command line around the run.
+
+TEST_F(ExtractTest, CommandLineErrorsAndListing)
+{
+    EXPECT_EQ(Cli({"--help"}).exitCode, 0);
+    for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
+             {}, {"frobnicate"}, {"extract"}, {"extract", "a", "b"}, {"extract", "a", "-d"},
+             {"list"}, {"test", "-x"}}) {
+        RunResult r = Cli(bad);
+        EXPECT_EQ(r.exitCode, 2) << Describe(r);
+        EXPECT_NE(r.err.find("usage:"), std::string::npos);
+    }
+    for (const char *command : {"extract", "list", "test"}) {
+        RunResult r = Cli({command, Path("missing.lzh")});
+        EXPECT_EQ(r.exitCode, 1) << command;
+        EXPECT_NE(r.err.find("cannot read"), std::string::npos) << r.err;
+    }
+
+    Member m = lzh::Stored("dir/f.txt", "listed", 1);
+    m.attribute = 0x21;
+    std::string good = Write("a.lzh", lzh::Archive({m}));
+    RunResult r = Cli({"list", good});
+    EXPECT_EQ(r.exitCode, 0) << Describe(r);
+    EXPECT_NE(r.out.find("-lh0-"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" -a--r dir/f.txt"), std::string::npos) << r.out;
+
+    std::string bad = lzh::Archive({m});
+    bad[1] ^= 1;  // the header checksum
+    r = Cli({"list", Write("b.lzh", bad)});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(Occurrences(r.err, kDamaged), 1) << r.err;
+    r = Cli({"test", Write("b.lzh", bad)});
+    EXPECT_EQ(r.exitCode, 1);
+}
+
 }  // namespace
