@@ -265,9 +265,20 @@ class EveryMethod : public WineTest, public ::testing::WithParamInterface<int> {
 
 const char *const kMethods[] = {"lh0", "lh1", "lh4", "lh5", "lh6", "lzs", "lz5", "lz4"};
 
+// The header levels take turns over the methods. For the LArc methods the
+// single-member archives are taken whose encodings have no match at the
+// ring's edge (see tests/java): those are the ones that must come out whole.
+std::string MethodArchive(int index)
+{
+    std::string method = kMethods[index];
+    if (method == "lzs" || method == "lz5")
+        return "damage-" + method + ".lzh";
+    return method + "-l" + std::to_string(index % 3) + ".lzh";
+}
+
 TEST_P(EveryMethod, ExtractsIntoTheProposedDirectory)
 {
-    std::string archive = std::string(kMethods[GetParam()]) + "-l" + std::to_string(GetParam() % 3) + ".lzh";
+    std::string archive = MethodArchive(GetParam());
     MakeSfx(std::string(CORVANE_TEST_DATA) + "/" + archive);
     Played run = Play({"target:extract"});
     EXPECT_EQ(run.seen, (std::vector<std::string>{Proposal(), "exit 0"})) << run.Describe();
