@@ -70,4 +70,16 @@ target_link_options(corvane-stub PRIVATE
   -Wl,--major-image-version,0 -Wl,--minor-image-version,0
   -Wl,--disable-dynamicbase,--disable-reloc-section)
 set_property(TARGET corvane-stub APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/stub.ld)
+
+# The linker's MS-DOS program pushes the headers past 512 bytes; moving them
+# up saves that much of the file (see cmake/compact-headers.py).
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_Interpreter_FOUND)
+  add_custom_command(TARGET corvane-stub POST_BUILD
+    COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/cmake/compact-headers.py
+            $<TARGET_FILE:corvane-stub>
+    VERBATIM)
+else()
+  message(WARNING "No python3: the stub keeps the linker's MS-DOS header (512 bytes more)")
+endif()
 target_link_libraries(corvane-stub PRIVATE kernel32 user32 shell32 gcc)

@@ -325,6 +325,10 @@ TEST_P(StubImage, LoadsOnWindows95AsAWindowedProgram)
     EXPECT_EQ(image.subsystemMajor, 4u);
     EXPECT_EQ(image.subsystemMinor, 0u);
     EXPECT_EQ(image.osMajor, 4u);
+    // Windows 3.x and 9x take an MZ image for a new-style executable only
+    // when its relocation table offset is 0x40.
+    EXPECT_EQ(U16(image.bytes, 0x18), 0x40u);
+    EXPECT_EQ(image.sizeOfHeaders, 512u) << "headers moved up against the MS-DOS header";
     EXPECT_NE(image.characteristics & 0x0002, 0u) << "executable image";
     EXPECT_EQ(image.characteristics & 0x2000, 0u) << "not a DLL";
     // An image without relocations must say so, and must not ask to be moved.

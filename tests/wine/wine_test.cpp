@@ -449,9 +449,9 @@ TEST_F(WineTest, DamagedStubIsRefusedBeforeAnythingIsWritten)
 {
     MakeSfxFrom(lzh::Archive({lzh::Stored("a.txt", "a")}));
     std::string sfx = ReadFile(Path("sample.exe"));
-    size_t dosMessage = sfx.find("This program cannot be run in DOS mode");
+    size_t dosMessage = sfx.find("Needs Windows.");
     ASSERT_NE(dosMessage, std::string::npos);
-    sfx[dosMessage] = 't';  // a byte no code reads: only the seal notices
+    sfx[dosMessage] = 'n';  // a byte Windows never reads: only the seal notices
     WriteFile(Path("sample.exe"), sfx);
     Played run = Play({"target:extract", "box:ok"});
     EXPECT_EQ(run.seen, (std::vector<std::string>{Proposal(), "box Error: The self-extracting archive is damaged.",
