@@ -33,7 +33,7 @@ void CopyStored(const MemberHeader *header)
         ReadArchive(window, (uint32_t)k);
         UpdateCrc(window, k);
         WriteOutput(window, k);
-        runState.doneBytes += k;
+        runState.doneBytes = (int32_t)((uint32_t)runState.doneBytes + (uint32_t)k);  // as in the frame
         UpdateProgress();
         PumpMessages();
         left -= k;

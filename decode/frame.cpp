@@ -154,7 +154,9 @@ static void FlushBlock(int overrun)
     if (out->blockLength > 0) {
         UpdateCrc(window, out->blockLength);
         WriteOutput(window, out->blockLength);
-        runState.doneBytes += out->blockLength;
+        // Counted as WriteMemberFile settles it, modulo 2^32: claimed sizes
+        // of earlier members may already have passed 2^31.
+        runState.doneBytes = (int32_t)((uint32_t)runState.doneBytes + (uint32_t)out->blockLength);
         UpdateProgress();
         PumpMessages();
     }
