@@ -2,7 +2,7 @@
 // instruction runs. The i686 stub is the one that ships, and no 32-bit
 // Windows runs here, so its image is checked field by field: loadable on
 // Windows 95, linked only against DLLs the system protects, its dialogs
-// exactly as designed, and within its size budget once sealed.
+// laid out control by control, and within its size budget once sealed.
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <string.h>
@@ -439,7 +439,7 @@ TEST_P(StubImage, LoadsTheCommonControlsByTheirSystemPath)
     EXPECT_EQ(image.Imports().count("COMCTL32.DLL"), 0u);
 }
 
-TEST_P(StubImage, TargetDialogIsAsDesigned)
+TEST_P(StubImage, TargetDialogTemplateControlByControl)
 {
     const char *info = "This is the freeware self-extractor of 'Corvane' for Windows\xAE 95.\n"
                        "Visit our homepage at: http://www.corvane.org";
@@ -453,7 +453,7 @@ TEST_P(StubImage, TargetDialogIsAsDesigned)
     });
 }
 
-TEST_P(StubImage, ProgressDialogIsAsDesigned)
+TEST_P(StubImage, ProgressDialogTemplateControlByControl)
 {
     ExpectDialog(image, 103, {
         {0x50010001, 0, 100, 71, 60, 14, 1003, "BUTTON", "&Cancel"},

@@ -1,8 +1,8 @@
 // The x86_64 stub end to end under Wine: a self-extracting file made by
 // `corvane-sfx make`, started by tests/wine/driver.exe, which plays the
 // user from a script and reports every dialog and message box it meets.
-// Each test compares that report and the files on disk with what the
-// design says a user sees and gets.
+// Each test compares that report and the files on disk with what a user
+// must see and get.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
