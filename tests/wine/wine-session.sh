@@ -6,7 +6,9 @@
 #   wine-session.sh ensure|stop DIR
 #
 # DIR/prefix is the Wine prefix, DIR/display holds the X display number,
-# DIR/xvfb.pid the X server's process id.
+# DIR/xvfb.pid the X server's process id. CTest stops the session after the
+# tests; after running build/host/corvane_wine_tests by hand, stop it with
+# `tests/wine/wine-session.sh stop build/wine-session`.
 set -euo pipefail
 action=$1
 dir=$2
