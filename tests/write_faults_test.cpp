@@ -1,7 +1,7 @@
 // Writing that fails for reasons outside the archive: target paths longer
 // than Windows takes them, directories and files that cannot be changed,
 // and a target directory that disappears in the middle of the run. Each
-// gives its own message (or none, where the design shows none), the
+// gives its own message (or none, where creating a file fails), the
 // question after a failed member, and leaves no half-written file.
 #include <gtest/gtest.h>
 #include <stdio.h>
