@@ -3,15 +3,13 @@
 // way the end-to-end tests drive corvane-sfx as a user at a terminal would.
 #pragma once
 
-#include <errno.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <string.h>
+#include <stdlib.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -21,22 +19,16 @@ struct CliResult {
     int exitCode = -1;      // the child's exit status; -1 if it did not exit normally
     int signal = 0;         // the signal that ended it, if one did
     bool timedOut = false;  // killed after the time limit
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
 struct CliOptions {
-    // Written to the child's standard input, which is then closed. Empty:
-    // standard input is /dev/null.
-    std::string input;
-    // "NAME=value" entries that replace or extend the inherited environment.
-    std::vector<std::string> env;
-    // A child that answers no question in time is killed: a prompt that
-    // loops on end of input must fail a test, not hang it.
-    int timeoutSeconds = 120;
+    std::string input;             // all of the child's standard input
+    std::vector<std::string> env;  // "NAME=value", replacing or extending the inherited ones
+    int timeoutSeconds = 120;      // a prompt looping at the end of input fails, not hangs
 };
 
-// One line for test messages: how the run ended and what it said on stderr.
+// How the run ended and what it said on stderr, for test messages.
 inline std::string Describe(const CliResult &r)
 {
     std::string s = r.timedOut ? "timed out"
@@ -45,174 +37,90 @@ inline std::string Describe(const CliResult &r)
     return s + "; stderr:\n" + r.err;
 }
 
-inline std::vector<std::string> MergedEnvironment(const std::vector<std::string> &overrides)
+// The child's input and outputs are unlinked files, not pipes: nothing can
+// block on a full pipe, no SIGPIPE reaches the test, and a grandchild that
+// keeps an output open (a Wine server) cannot hold up the end of the run.
+inline int CliTempFile(const std::string &contents)
 {
-    std::vector<std::string> merged;
-    for (char **e = environ; *e; e++) {
-        std::string entry = *e;
-        std::string name = entry.substr(0, entry.find('='));
-        bool replaced = false;
-        for (const std::string &o : overrides)
-            if (o.compare(0, name.size() + 1, name + "=") == 0)
-                replaced = true;
-        if (!replaced)
-            merged.push_back(entry);
-    }
-    merged.insert(merged.end(), overrides.begin(), overrides.end());
-    return merged;
+    char name[] = "/tmp/corvane-cli-XXXXXX";
+    int fd = mkostemp(name, O_CLOEXEC);
+    if (fd >= 0 && (unlink(name) != 0 || write(fd, contents.data(), contents.size()) < 0 ||
+                    lseek(fd, 0, SEEK_SET) != 0))
+        close(fd), fd = -1;
+    return fd;
 }
 
-namespace run_cli_detail {
-
-inline double Now()
+inline std::string CliReadBack(int fd)
 {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec + t.tv_nsec / 1e9;
+    std::string text;
+    char buffer[16384];
+    ssize_t n;
+    for (lseek(fd, 0, SEEK_SET); fd >= 0 && (n = read(fd, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, (size_t)n);
+    close(fd);
+    return text;
 }
-
-inline void CloseFd(int &fd)
-{
-    if (fd >= 0)
-        close(fd);
-    fd = -1;
-}
-
-}  // namespace run_cli_detail
 
 inline CliResult RunCli(const std::vector<std::string> &args, const CliOptions &options = {})
 {
-    using namespace run_cli_detail;
     CliResult result;
-    if (args.empty())
-        return result;
-
-    // Everything the child needs is prepared before fork: after it only
-    // async-signal-safe calls are allowed (the test binary may have threads).
-    std::vector<std::string> envStrings = MergedEnvironment(options.env);
+    // Everything the child needs is made before fork: the test binary may
+    // have threads, so only async-signal-safe calls may follow it.
+    std::vector<std::string> env = options.env;
+    for (char **e = environ; *e; e++) {
+        std::string name = std::string(*e).substr(0, std::string(*e).find('=') + 1);
+        if (std::none_of(env.begin(), env.begin() + (long)options.env.size(),
+                         [&](const std::string &o) { return o.compare(0, name.size(), name) == 0; }))
+            env.push_back(*e);
+    }
     std::vector<char *> argv, envp;
     for (const std::string &a : args)
         argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    for (const std::string &e : envStrings)
+    for (const std::string &e : env)
         envp.push_back(const_cast<char *>(e.c_str()));
+    argv.push_back(nullptr);
     envp.push_back(nullptr);
 
-    int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
-    if (options.input.empty()) {
-        in[0] = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    } else if (pipe2(in, O_CLOEXEC) != 0) {
-        in[0] = -1;
-    }
-    if (in[0] < 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
-        result.err = std::string("cannot create pipes: ") + strerror(errno);
-        for (int *fd : {&in[0], &in[1], &out[0], &out[1], &err[0], &err[1]})
-            CloseFd(*fd);
-        return result;
-    }
-
-    pid_t pid = fork();
+    int in = CliTempFile(options.input), out = CliTempFile(""), err = CliTempFile("");
+    pid_t pid = args.empty() || in < 0 || out < 0 || err < 0 ? -1 : fork();
     if (pid == 0) {
-        dup2(in[0], 0);
-        dup2(out[1], 1);
-        dup2(err[1], 2);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
         execve(argv[0], argv.data(), envp.data());
-        static const char failed[] = "exec failed\n";
-        ssize_t ignored = write(2, failed, sizeof failed - 1);
-        (void)ignored;
         _exit(127);
     }
-    CloseFd(in[0]);
-    CloseFd(out[1]);
-    CloseFd(err[1]);
-    if (pid < 0) {
-        result.err = std::string("cannot fork: ") + strerror(errno);
-        for (int *fd : {&in[1], &out[0], &err[0]})
-            CloseFd(*fd);
-        return result;
-    }
-
-    // A child that exits without reading all of its input must not kill the
-    // test process with SIGPIPE: block it here and swallow what is raised.
-    sigset_t pipeSet, oldMask;
-    sigemptyset(&pipeSet);
-    sigaddset(&pipeSet, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeSet, &oldMask);
-    sigset_t pendingBefore;
-    sigpending(&pendingBefore);
-
-    if (in[1] >= 0)
-        fcntl(in[1], F_SETFL, O_NONBLOCK);
-    size_t written = 0;
-    double deadline = Now() + options.timeoutSeconds;
-    while (out[0] >= 0 || err[0] >= 0) {
-        pollfd fds[3];
-        int n = 0;
-        for (int fd : {out[0], err[0]})
-            if (fd >= 0)
-                fds[n++] = {fd, POLLIN, 0};
-        if (in[1] >= 0)
-            fds[n++] = {in[1], POLLOUT, 0};
-        double left = deadline - Now();
-        if (left <= 0) {
-            result.timedOut = true;
-            kill(pid, SIGKILL);
-            break;
-        }
-        int ready = poll(fds, n, (int)(left * 1000) + 1);
-        if (ready < 0 && errno != EINTR)
-            break;
-        for (int i = 0; i < n && ready > 0; i++) {
-            if (!fds[i].revents)
-                continue;
-            if (fds[i].fd == in[1]) {
-                ssize_t k = write(in[1], options.input.data() + written, options.input.size() - written);
-                if (k > 0)
-                    written += k;
-                if (k < 0 && errno != EAGAIN)
-                    CloseFd(in[1]);
-                if (written == options.input.size())
-                    CloseFd(in[1]);
-                continue;
-            }
-            char buffer[16384];
-            ssize_t k = read(fds[i].fd, buffer, sizeof buffer);
-            std::string &sink = fds[i].fd == out[0] ? result.out : result.err;
-            if (k > 0) {
-                sink.append(buffer, k);
-            } else if (k == 0 || errno != EINTR) {
-                CloseFd(fds[i].fd == out[0] ? out[0] : err[0]);
-            }
-        }
-    }
-    for (int *fd : {&in[1], &out[0], &err[0]})
-        CloseFd(*fd);
-
-    // The child may close its outputs and still run: the limit holds here too.
     int status = 0;
-    for (;;) {
-        pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid || (done < 0 && errno != EINTR))
-            break;
-        if (Now() > deadline && !result.timedOut) {
+    pid_t done = 0;
+    for (long tick = 0; pid > 0 && (done = waitpid(pid, &status, WNOHANG)) == 0; tick++) {
+        if (tick == options.timeoutSeconds * 5000L) {
             result.timedOut = true;
             kill(pid, SIGKILL);
         }
-        usleep(done == 0 ? 1000 : 0);
+        usleep(200);
     }
-    if (WIFEXITED(status))
+    if (done > 0 && WIFEXITED(status))
         result.exitCode = WEXITSTATUS(status);
-    else if (WIFSIGNALED(status))
+    else if (done > 0 && WIFSIGNALED(status))
         result.signal = WTERMSIG(status);
-
-    if (!sigismember(&pendingBefore, SIGPIPE)) {
-        sigset_t pending;
-        sigpending(&pending);
-        if (sigismember(&pending, SIGPIPE)) {
-            timespec zero = {0, 0};
-            sigtimedwait(&pipeSet, nullptr, &zero);
-        }
-    }
-    pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
+    close(in);
+    result.out = CliReadBack(out);
+    result.err = CliReadBack(err);
+    if (pid <= 0)
+        result.err = "cannot start " + (args.empty() ? std::string("nothing") : args[0]);
     return result;
+}
+
+// The full name of a program found through PATH, or "" if there is none.
+inline std::string FindOnPath(const std::string &program)
+{
+    const char *path = getenv("PATH");
+    std::string dirs = path ? path : "";
+    for (size_t at = 0, end; at <= dirs.size(); at = end + 1) {
+        end = std::min(dirs.find(':', at), dirs.size());
+        std::string candidate = dirs.substr(at, end - at) + "/" + program;
+        if (end > at && access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+    }
+    return "";
 }
