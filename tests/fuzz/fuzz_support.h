@@ -17,17 +17,22 @@
 
 namespace fuzz {
 
-// One directory per process, so that parallel fuzzing jobs never meet.
+// One directory per process, so that parallel fuzzing jobs never meet;
+// removed when the process ends normally (a crash leaves it for a look).
 inline const std::string &ScratchRoot()
 {
-    static const std::string root = [] {
+    static const std::string *root = [] {
         const char *tmp = getenv("TMPDIR");
-        std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/corvane-fuzz-" +
-                          std::to_string((long)getpid());
-        std::filesystem::create_directories(dir);
+        std::string *dir = new std::string(std::string(tmp && *tmp ? tmp : "/tmp") + "/corvane-fuzz-" +
+                                           std::to_string((long)getpid()));
+        std::filesystem::create_directories(*dir);
+        atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(ScratchRoot(), ignored);
+        });
         return dir;
     }();
-    return root;
+    return *root;
 }
 
 inline bool WriteFile(const std::string &path, const uint8_t *data, size_t size)
