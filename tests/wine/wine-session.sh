@@ -1,52 +1,39 @@
 #!/usr/bin/env bash
 # One Wine session for the end-to-end tests: a private prefix, an X server
-# of its own, a running wineserver. Idempotent, so that every test (and
-# CTest's fixture) can call `ensure`; `stop` ends what `ensure` started.
+# of its own, a running wineserver. `ensure` is idempotent; `stop` ends what
+# it started (CTest does so after the tests; after running
+# corvane_wine_tests by hand: tests/wine/wine-session.sh stop build/wine-session).
 #
-#   wine-session.sh ensure|stop DIR
-#
-# DIR/prefix is the Wine prefix, DIR/display holds the X display number,
-# DIR/xvfb.pid the X server's process id. CTest stops the session after the
-# tests; after running build/host/corvane_wine_tests by hand, stop it with
-# `tests/wine/wine-session.sh stop build/wine-session`.
+#   wine-session.sh ensure|stop DIR    (DIR/prefix, DIR/display, DIR/xvfb.pid)
 set -euo pipefail
-action=$1
 dir=$2
 mkdir -p "$dir"
 export WINEPREFIX=$dir/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+quiet() { "$@" </dev/null >/dev/null 2>&1; }
 
-xvfb_alive() {
-  [[ -s $dir/xvfb.pid && -s $dir/display ]] && kill -0 "$(cat "$dir/xvfb.pid")" 2>/dev/null
-}
-
-case $action in
+case $1 in
 ensure)
-  if ! xvfb_alive; then
+  if ! [[ -s $dir/xvfb.pid && -s $dir/display ]] || ! kill -0 "$(cat "$dir/xvfb.pid")" 2>/dev/null; then
     rm -f "$dir/display"
     # -displayfd: the server picks a free display and writes its number.
-    setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp \
-      3>"$dir/display" </dev/null >"$dir/xvfb.log" 2>&1 &
+    setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" </dev/null >"$dir/xvfb.log" 2>&1 &
     echo $! >"$dir/xvfb.pid"
-    for _ in $(seq 100); do
-      [[ -s $dir/display ]] && break
-      sleep 0.1
-    done
+    for _ in $(seq 100); do [[ -s $dir/display ]] && break; sleep 0.1; done
     [[ -s $dir/display ]] || { echo "Xvfb did not start" >&2; exit 1; }
   fi
   export DISPLAY=:$(tr -d '[:space:]' <"$dir/display")
   if [[ ! -f $dir/prefix/.corvane-ready ]]; then
     rm -rf "$dir/prefix"
-    wine cmd /c exit </dev/null >/dev/null 2>&1
+    quiet wine cmd /c exit
     # Unmanaged windows: a window manager's handshake would cost seconds.
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
-      </dev/null >/dev/null 2>&1
+    quiet wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f
     wineserver -w
     touch "$dir/prefix/.corvane-ready"
   fi
-  setsid wineserver -p </dev/null >/dev/null 2>&1 || true
+  quiet setsid wineserver -p || true
   # The first start in a session prints set-up noise; get it over with
-  # before any test reads a program's output through a pipe.
-  wine cmd /c exit </dev/null >/dev/null 2>&1
+  # before any test reads a program's output.
+  quiet wine cmd /c exit
   ;;
 stop)
   wineserver -k 2>/dev/null || true

@@ -1,28 +1,30 @@
 // The x86_64 stub end to end under Wine: a self-extracting file made by
-// `corvane-sfx make`, started by tests/wine/driver.exe, which plays the
-// user from a script and reports every dialog and message box it meets.
-// Each test compares that report and the files on disk with what a user
-// must see and get.
+// `corvane-sfx make`, started by driver.exe, which plays the user from a
+// script and reports every dialog and message box it meets (and leaves a
+// screenshot of each in build/screenshots). Each test compares the report
+// and the files on disk with what the user must see and get.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <fstream>
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/lzh_builder.h"
+#include "tests/manifest.h"
 #include "tests/run_cli.h"
 
 namespace {
 
+using Lines = std::vector<std::string>;
+
 const char kDamaged[] = "box Error: The archive is damaged.";
 const char kGoOn[] = "box Warning: Do you want to cancel extracting?";
 const char kReallyCancel[] = "box Warning: Do you really want to cancel?";
+const char kSetup[] = "box Execute: Do you want to execute setup now?";
 
 std::string ReadFile(const std::string &path)
 {
@@ -32,10 +34,7 @@ std::string ReadFile(const std::string &path)
     return s.str();
 }
 
-void WriteFile(const std::string &path, const std::string &bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+void WriteFile(const std::string &path, const std::string &bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
 bool Exists(const std::string &path)
 {
@@ -43,508 +42,276 @@ bool Exists(const std::string &path)
     return stat(path.c_str(), &st) == 0;
 }
 
+void Shell(const std::string &command) { ASSERT_EQ(system(command.c_str()), 0) << command; }
+
 // Wine shows the Linux root as drive Z:.
-std::string WindowsPath(const std::string &unixPath)
+std::string WindowsPath(std::string path)
 {
-    std::string path = "Z:" + unixPath;
     for (char &c : path)
-        if (c == '/')
-            c = '\\';
-    return path;
+        c = c == '/' ? '\\' : c;
+    return "Z:" + path;
 }
 
-std::vector<std::string> Lines(const std::string &text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (!line.empty())
-            lines.push_back(line);
-    }
-    return lines;
-}
+std::string TestData(const std::string &name) { return std::string(CORVANE_TEST_DATA) + "/" + name; }
 
-std::string Joined(const std::vector<std::string> &lines)
+// The last-write time Windows gives a member. Levels 0 and 1 store local
+// time, which LocalFileTimeToFileTime turns into UTC with today's offset,
+// not the one of that date; level 2 stores UTC and arrives unchanged.
+long long ExpectedWriteTime(const ManifestEntry &e)
 {
-    std::string s;
-    for (const std::string &line : lines)
-        s += "  " + line + "\n";
-    return s;
-}
-
-// One member of the archives that tests/java writes into build/testdata.
-struct ManifestEntry {
-    std::string archive, kind, method, path, input;
-    int level = 0;
-    long mtime = 0;  // UTC seconds of the instant the encoder was given
-    long packedOffset = 0;
-};
-
-std::vector<ManifestEntry> Manifest(const std::string &archive)
-{
-    std::vector<ManifestEntry> entries;
-    std::ifstream f(std::string(CORVANE_TEST_DATA) + "/manifest.tsv");
-    for (std::string line; std::getline(f, line);) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        std::vector<std::string> field;
-        std::istringstream in(line);
-        for (std::string cell; std::getline(in, cell, '\t');)
-            field.push_back(cell);
-        if (field.size() < 10 || field[0] != archive)
-            continue;
-        ManifestEntry e;
-        e.archive = field[0];
-        e.level = atoi(field[1].c_str());
-        e.kind = field[2];
-        e.method = field[3];
-        e.path = field[4];
-        e.input = field[5];
-        e.mtime = atol(field[6].c_str());
-        e.packedOffset = atol(field[8].c_str());
-        entries.push_back(e);
-    }
-    return entries;
-}
-
-// Seconds east of UTC in the test's zone at `when`.
-long ZoneOffset(time_t when)
-{
-    struct tm local;
-    localtime_r(&when, &local);
-    return local.tm_gmtoff;
-}
-
-// The last-write time Windows gives an extracted member. Levels 0 and 1
-// store local time, which the stub turns into UTC with the zone's offset
-// of today (that is how LocalFileTimeToFileTime works), not with the offset
-// the encoder used on that date; level 2 goes from UTC to local and back
-// with the same offset and so arrives where it started.
-long ExpectedWriteTime(const ManifestEntry &e)
-{
-    if (e.level == 2)
-        return e.mtime;
-    return e.mtime + ZoneOffset((time_t)e.mtime) - ZoneOffset(time(nullptr));
-}
-
-std::string Input(const std::string &name)
-{
-    return ReadFile(std::string(CORVANE_TEST_DATA) + "/inputs/" + name);
+    auto offset = [](time_t when) {
+        struct tm local;
+        localtime_r(&when, &local);
+        return (long long)local.tm_gmtoff;
+    };
+    return e.level == 2 ? e.mtime : e.mtime + offset((time_t)e.mtime) - offset(time(nullptr));
 }
 
 class WineSession : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        std::string command = std::string(WINE_SESSION_SCRIPT) + " ensure " + WINE_SESSION_DIR;
-        ASSERT_EQ(system(command.c_str()), 0) << "cannot start the Wine session";
+        Shell(std::string(WINE_SESSION_SCRIPT) + " ensure " + WINE_SESSION_DIR);
         std::string display = ReadFile(std::string(WINE_SESSION_DIR) + "/display");
-        while (!display.empty() && isspace((unsigned char)display.back()))
-            display.pop_back();
-        ASSERT_FALSE(display.empty());
+        display.erase(display.find_last_not_of(" \n") + 1);
         setenv("DISPLAY", (":" + display).c_str(), 1);
         setenv("WINEPREFIX", (std::string(WINE_SESSION_DIR) + "/prefix").c_str(), 1);
         setenv("WINEDEBUG", "-all", 1);
         setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
-        // The jlha archives hold local times written in this zone.
-        setenv("TZ", "Europe/Berlin", 1);
+        setenv("TZ", "Europe/Berlin", 1);  // the zone of the jlha archives' local times
     }
 };
 
-const ::testing::Environment *const session =
-    ::testing::AddGlobalTestEnvironment(new WineSession);
-
-struct Played {
-    int driverStatus = -1;
-    std::vector<std::string> seen;  // the driver's report, "exit N" last
-    std::string Describe() const
-    {
-        return "driver status " + std::to_string(driverStatus) + ", saw:\n" + Joined(seen);
-    }
-};
+const ::testing::Environment *const session = ::testing::AddGlobalTestEnvironment(new WineSession);
 
 class WineTest : public ::testing::Test {
 protected:
-    std::string work;  // the test's folder, the self-extractor's current directory
-    std::string name;
+    std::string work, name;  // the test's folder (the self-extractor's current directory) and name
+    int runs = 0;
 
     void SetUp() override
     {
         name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         for (char &c : name)
-            if (!isalnum((unsigned char)c))
-                c = '_';
+            c = isalnum((unsigned char)c) ? c : '_';
         work = std::string(WINE_WORK_DIR) + "/" + name;
-        ASSERT_EQ(system(("chmod -R u+w '" + work + "' 2>/dev/null; rm -rf '" + work + "'").c_str()), 0);
-        ASSERT_EQ(system(("mkdir -p '" + work + "' '" + SCREENSHOT_DIR + "'").c_str()), 0);
+        Shell("rm -rf '" + work + "' && mkdir -p '" + work + "' '" + SCREENSHOT_DIR + "'");
     }
 
     std::string Path(const std::string &relative) const { return work + "/" + relative; }
 
-    // Makes WORK/sample.exe from the archive with the 64-bit stub.
     void MakeSfx(const std::string &archivePath, const std::string &exe = "sample.exe")
     {
-        CliResult r = RunCli({CORVANE_SFX, "make", "--stub", CORVANE_STUB64, "-o", Path(exe),
-                              archivePath});
+        CliResult r = RunCli({CORVANE_SFX, "make", "--stub", CORVANE_STUB64, "-o", Path(exe), archivePath});
         ASSERT_EQ(r.exitCode, 0) << r.err;
     }
 
-    void MakeSfxFrom(const std::string &archiveBytes)
+    void MakeSfxFrom(const std::vector<lzh::Member> &members, const std::string &exe = "sample.exe")
     {
-        WriteFile(Path("archive.lzh"), archiveBytes);
-        MakeSfx(Path("archive.lzh"));
-        remove(Path("archive.lzh").c_str());
+        WriteFile(Path("archive.lzh"), lzh::Archive(members));
+        MakeSfx(Path("archive.lzh"), exe);
     }
 
-    Played Play(const std::vector<std::string> &steps, const std::string &exe = "sample.exe")
+    // Plays the steps and checks the driver's report: the proposal, then
+    // the expected lines (the last one "exit N").
+    void Play(const Lines &steps, Lines expected, const std::string &exe = "sample.exe")
     {
-        std::vector<std::string> args = {WINE_EXECUTABLE, WINE_DRIVER, "--cwd", WindowsPath(work),
-                                         "--shots", WindowsPath(Path(name)), WindowsPath(Path(exe))};
+        std::string shots = Path(name + "-" + std::to_string(++runs));
+        Lines args = {WINE_EXECUTABLE, WINE_DRIVER, "--cwd", WindowsPath(work), "--shots", WindowsPath(shots),
+                      WindowsPath(Path(exe))};
         args.insert(args.end(), steps.begin(), steps.end());
         CliOptions options;
         options.timeoutSeconds = 90;
         CliResult r = RunCli(args, options);
-        Played run;
-        run.driverStatus = r.exitCode;
-        run.seen = Lines(r.out);
-        KeepScreenshots();
-        return run;
-    }
-
-    // The driver's BMPs become PNGs in build/screenshots.
-    void KeepScreenshots()
-    {
-        for (int i = 1; i < 100; i++) {
-            for (const char *kind : {"target", "progress", "box"}) {
-                char suffix[32];
-                snprintf(suffix, sizeof suffix, "-%02d-%s", i, kind);
-                std::string bmp = Path(name + suffix + ".bmp");
-                if (!Exists(bmp))
-                    continue;
-                std::string png = std::string(SCREENSHOT_DIR) + "/" + name + suffix + ".png";
-                std::string convert = IMAGEMAGICK_CONVERT;
-                if (!convert.empty()) {
-                    EXPECT_EQ(system(("'" + convert + "' '" + bmp + "' '" + png + "'").c_str()), 0);
-                }
-                remove(bmp.c_str());
-            }
+        Lines seen;
+        std::istringstream out(r.out);
+        for (std::string line; std::getline(out, line);) {
+            line.erase(line.find_last_not_of("\r") + 1);
+            if (!line.empty())
+                seen.push_back(line);
         }
+        expected.insert(expected.begin(), "target " + WindowsPath(Path(exe.substr(0, exe.rfind('.')))));
+        EXPECT_EQ(seen, expected) << "driver status " << r.exitCode;
+        if (std::string(IMAGEMAGICK_CONVERT).empty())
+            return;
+        Shell("for f in '" + shots + "'-*.bmp; do [ ! -e \"$f\" ] || { '" + IMAGEMAGICK_CONVERT + "' \"$f\" '" +
+              SCREENSHOT_DIR + "'/\"$(basename \"$f\" .bmp)\".png && rm \"$f\"; }; done");
     }
 
-    std::string Proposal(const std::string &base = "sample") const
-    {
-        return "target " + WindowsPath(work) + "\\" + base;
-    }
+    std::string Out() const { return WindowsPath(Path("out")); }
 
-    // Every file of `archive` (a jlha archive of build/testdata) below
-    // `into`, byte for byte, with its time stamp.
+    // Every member of a jlha archive below `into`: contents, time stamp,
+    // and the read-only flag as Wine shows it.
     void ExpectExtracted(const std::string &archive, const std::string &into)
     {
-        std::vector<ManifestEntry> entries = Manifest(archive);
+        std::vector<ManifestEntry> entries = ReadManifest(CORVANE_TEST_DATA, archive);
         ASSERT_FALSE(entries.empty()) << archive << " is not in " << CORVANE_TEST_DATA;
         for (const ManifestEntry &e : entries) {
             SCOPED_TRACE(e.path);
-            std::string path = into + "/" + e.path;
             struct stat st;
-            ASSERT_EQ(stat(path.c_str(), &st), 0);
-            if (e.kind == "dir") {
-                EXPECT_TRUE(S_ISDIR(st.st_mode));
+            ASSERT_EQ(stat((into + "/" + e.path).c_str(), &st), 0);
+            EXPECT_EQ(S_ISDIR(st.st_mode), e.kind == "dir");
+            if (e.kind == "dir")
                 continue;
-            }
-            EXPECT_TRUE(ReadFile(path) == Input(e.input)) << "contents differ";
-            EXPECT_EQ((long)st.st_mtime, ExpectedWriteTime(e));
+            EXPECT_TRUE(ReadFile(into + "/" + e.path) == ReadFile(TestData("inputs/" + e.input))) << "contents differ";
+            EXPECT_EQ((long long)st.st_mtime, ExpectedWriteTime(e));
+            EXPECT_EQ((st.st_mode & 0222) == 0, (e.attribute & 1) != 0) << "read-only";
         }
     }
 };
 
-// ---- Every method, and the three header levels along the way.
+// ---- Every method, the header levels taking turns, and a directory tree.
+// For the LArc methods the archives whose encodings have no match at the
+// ring's edge (see tests/java): those must come out whole.
 
-class EveryMethod : public WineTest, public ::testing::WithParamInterface<int> {};
-
-const char *const kMethods[] = {"lh0", "lh1", "lh4", "lh5", "lh6", "lzs", "lz5", "lz4"};
-
-// The header levels take turns over the methods. For the LArc methods the
-// single-member archives are taken whose encodings have no match at the
-// ring's edge (see tests/java): those are the ones that must come out whole.
-std::string MethodArchive(int index)
-{
-    std::string method = kMethods[index];
-    if (method == "lzs" || method == "lz5")
-        return "damage-" + method + ".lzh";
-    return method + "-l" + std::to_string(index % 3) + ".lzh";
-}
+class EveryMethod : public WineTest, public ::testing::WithParamInterface<const char *> {};
 
 TEST_P(EveryMethod, ExtractsIntoTheProposedDirectory)
 {
-    std::string archive = MethodArchive(GetParam());
-    MakeSfx(std::string(CORVANE_TEST_DATA) + "/" + archive);
-    Played run = Play({"target:extract"});
-    EXPECT_EQ(run.seen, (std::vector<std::string>{Proposal(), "exit 0"})) << run.Describe();
-    EXPECT_EQ(run.driverStatus, 0);
+    std::string archive = std::string(GetParam()) + ".lzh";
+    MakeSfx(TestData(archive));
+    Play({"target:extract"}, {"exit 0"});
     ExpectExtracted(archive, Path("sample"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Wine, EveryMethod, ::testing::Range(0, 8),
-                         [](const ::testing::TestParamInfo<int> &info) {
-                             return std::string(kMethods[info.param]);
+INSTANTIATE_TEST_SUITE_P(Wine, EveryMethod,
+                         ::testing::Values("lh0-l0", "lh1-l1", "lh4-l2", "lh5-l0", "lh6-l1", "damage-lzs",
+                                           "damage-lz5", "lz4-l1", "tree-l1"),
+                         [](const ::testing::TestParamInfo<const char *> &info) {
+                             std::string name = info.param;
+                             return name.replace(name.find('-'), 1, "_");
                          });
-
-TEST_F(WineTest, DirectoriesAndReadOnlyFiles)
-{
-    MakeSfx(std::string(CORVANE_TEST_DATA) + "/tree-l1.lzh");
-    Played run = Play({"target:extract=" + WindowsPath(Path("out"))});
-    EXPECT_EQ(run.seen, (std::vector<std::string>{Proposal(), "exit 0"})) << run.Describe();
-    ExpectExtracted("tree-l1.lzh", Path("out"));
-    struct stat st;
-    ASSERT_EQ(stat(Path("out/locked.txt").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0222, 0u) << "read-only";
-    ASSERT_EQ(stat(Path("out/notes.txt").c_str(), &st), 0);
-    EXPECT_NE(st.st_mode & 0200, 0u);
-}
 
 // ---- The target-directory dialog.
 
 TEST_F(WineTest, CancelAndEscapeWriteNothing)
 {
-    MakeSfxFrom(lzh::Archive({lzh::Stored("a.txt", "a")}));
+    // The proposal is the program's name without its last extension.
+    MakeSfxFrom({lzh::Stored("a.txt", "a")}, "my.tools.exe");
     for (const char *step : {"target:cancel", "target:escape"}) {
         SCOPED_TRACE(step);
-        Played run = Play({step});
-        EXPECT_EQ(run.seen, (std::vector<std::string>{Proposal(), "exit 1"})) << run.Describe();
-        EXPECT_EQ(run.driverStatus, 0);
-        EXPECT_FALSE(Exists(Path("sample")));
+        Play({step}, {"exit 1"}, "my.tools.exe");
+        EXPECT_FALSE(Exists(Path("my.tools")));
     }
 }
 
 TEST_F(WineTest, IncorrectPathIsAskedAgainThenEnterExtracts)
 {
-    MakeSfxFrom(lzh::Archive({lzh::Stored("a.txt", "first"), lzh::Stored("d/b.txt", "second", 2)}));
     // An empty path cannot be made absolute; the dialog stays for another
     // try, where a relative path counts from the current directory.
-    Played run = Play({"target:extract=", "box:ok", "target:enter=rel\\out"});
-    EXPECT_EQ(run.seen, (std::vector<std::string>{Proposal(), "box Error: Incorrect path.", "exit 0"}))
-        << run.Describe();
-    EXPECT_EQ(run.driverStatus, 0);
+    MakeSfxFrom({lzh::Stored("a.txt", "first"), lzh::Stored("d/b.txt", "second", 2)});
+    Play({"target:extract=", "box:ok", "target:enter=rel\\out"}, {"box Error: Incorrect path.", "exit 0"});
     EXPECT_EQ(ReadFile(Path("rel/out/a.txt")), "first");
     EXPECT_EQ(ReadFile(Path("rel/out/d/b.txt")), "second");
 }
 
-TEST_F(WineTest, ProposalIsTheStubNameWithoutItsLastExtension)
+// ---- Replacing existing files: a.txt, and c.txt, which is read-only.
+
+TEST_F(WineTest, ReplaceYesNoAndCancel)
 {
-    MakeSfxFrom(lzh::Archive({lzh::Stored("a.txt", "a")}));
-    ASSERT_EQ(rename(Path("sample.exe").c_str(), Path("my.tools.exe").c_str()), 0);
-    Played run = Play({"target:extract"}, "my.tools.exe");
-    EXPECT_EQ(run.seen, (std::vector<std::string>{Proposal("my.tools"), "exit 0"})) << run.Describe();
-    EXPECT_EQ(ReadFile(Path("my.tools/a.txt")), "a");
-}
-
-// ---- Replacing existing files.
-
-class ReplaceTest : public WineTest {
-protected:
-    void SetUp() override
-    {
-        WineTest::SetUp();
-        MakeSfxFrom(lzh::Archive({lzh::Stored("a.txt", "new a"), lzh::Stored("b.txt", "new b"),
-                                  lzh::Stored("c.txt", "new c")}));
-        ASSERT_EQ(mkdir(Path("out").c_str(), 0755), 0);
+    MakeSfxFrom({lzh::Stored("a.txt", "new a"), lzh::Stored("b.txt", "new b"), lzh::Stored("c.txt", "new c")});
+    std::string a = "box Warning: Do you want to replace the file\\n" + Out() + "\\a.txt?";
+    std::string c = "box Warning: Do you want to replace the file\\n" + Out() + "\\c.txt?\\nThe R, S or H attribute is set!";
+    const struct {
+        Lines answers, said;
+        const char *a, *b, *c;  // the files afterwards; null: none
+    } cases[] = {
+        {{"box:yes", "box:no"}, {a, c, "exit 0"}, "new a", "new b", "old c"},
+        {{"box:cancel", "box:yes"}, {a, kGoOn, "exit 1"}, "old a", nullptr, "old c"},
+        {{"box:cancel", "box:no", "box:yes"}, {a, kGoOn, c, "exit 0"}, "old a", "new b", "new c"},
+    };
+    for (const auto &k : cases) {
+        SCOPED_TRACE(k.answers[0] + " " + k.answers[1]);
+        Shell("rm -rf '" + Path("out") + "' && mkdir '" + Path("out") + "'");
         WriteFile(Path("out/a.txt"), "old a");
         WriteFile(Path("out/c.txt"), "old c");
         chmod(Path("out/c.txt").c_str(), 0444);
+        Lines steps = {"target:extract=" + Out()};
+        steps.insert(steps.end(), k.answers.begin(), k.answers.end());
+        Play(steps, k.said);
+        EXPECT_EQ(ReadFile(Path("out/a.txt")), k.a);
+        EXPECT_EQ(Exists(Path("out/b.txt")), k.b != nullptr);
+        EXPECT_EQ(ReadFile(Path("out/b.txt")), k.b ? k.b : "");
+        EXPECT_EQ(ReadFile(Path("out/c.txt")), k.c);
     }
-
-    std::string Question(const std::string &file, bool flagged = false) const
-    {
-        return "box Warning: Do you want to replace the file\\n" + WindowsPath(Path("out/" + file)) +
-               "?" + (flagged ? "\\nThe R, S or H attribute is set!" : "");
-    }
-
-    Played Extract(const std::vector<std::string> &answers)
-    {
-        std::vector<std::string> steps = {"target:extract=" + WindowsPath(Path("out"))};
-        steps.insert(steps.end(), answers.begin(), answers.end());
-        return Play(steps);
-    }
-};
-
-TEST_F(ReplaceTest, YesReplacesNoKeeps)
-{
-    Played run = Extract({"box:yes", "box:no"});
-    EXPECT_EQ(run.seen, (std::vector<std::string>{Proposal(), Question("a.txt"), Question("c.txt", true),
-                                                  "exit 0"}))
-        << run.Describe();
-    EXPECT_EQ(ReadFile(Path("out/a.txt")), "new a");
-    EXPECT_EQ(ReadFile(Path("out/b.txt")), "new b");
-    EXPECT_EQ(ReadFile(Path("out/c.txt")), "old c");
-}
-
-TEST_F(ReplaceTest, YesOverwritesAReadOnlyFile)
-{
-    Played run = Extract({"box:no", "box:yes"});
-    EXPECT_EQ(run.seen, (std::vector<std::string>{Proposal(), Question("a.txt"), Question("c.txt", true),
-                                                  "exit 0"}))
-        << run.Describe();
-    EXPECT_EQ(ReadFile(Path("out/a.txt")), "old a");
-    EXPECT_EQ(ReadFile(Path("out/c.txt")), "new c");
-}
-
-TEST_F(ReplaceTest, CancelAsksWhetherToStop)
-{
-    Played stop = Extract({"box:cancel", "box:yes"});
-    EXPECT_EQ(stop.seen, (std::vector<std::string>{Proposal(), Question("a.txt"), kGoOn, "exit 1"}))
-        << stop.Describe();
-    EXPECT_EQ(ReadFile(Path("out/a.txt")), "old a") << "a cancelled replace leaves the file";
-    EXPECT_FALSE(Exists(Path("out/b.txt")));
-
-    Played goOn = Extract({"box:cancel", "box:no", "box:yes"});
-    EXPECT_EQ(goOn.seen, (std::vector<std::string>{Proposal(), Question("a.txt"), kGoOn,
-                                                   Question("c.txt", true), "exit 0"}))
-        << goOn.Describe();
-    EXPECT_EQ(ReadFile(Path("out/a.txt")), "old a");
-    EXPECT_EQ(ReadFile(Path("out/b.txt")), "new b");
-    EXPECT_EQ(ReadFile(Path("out/c.txt")), "new c");
 }
 
 // ---- Damage.
 
-class DamagedMemberTest : public WineTest {
-protected:
-    // lh0-l1.lzh with one byte of text.txt's stored data changed: its CRC
-    // fails, the members around it are fine.
-    void SetUp() override
-    {
-        WineTest::SetUp();
-        std::string archive = ReadFile(std::string(CORVANE_TEST_DATA) + "/lh0-l1.lzh");
-        long at = -1;
-        for (const ManifestEntry &e : Manifest("lh0-l1.lzh"))
-            if (e.path == "text.txt")
-                at = e.packedOffset + 1000;
-        ASSERT_GT(at, 0);
-        archive[(size_t)at] ^= 0x20;
-        MakeSfxFrom(archive);
+TEST_F(WineTest, DamagedMemberThenStopOrGoOn)
+{
+    // One byte of text.txt's stored data changed: its CRC fails, the
+    // members around it are fine.
+    std::string archive = ReadFile(TestData("lh0-l1.lzh"));
+    for (const ManifestEntry &e : ReadManifest(CORVANE_TEST_DATA, "lh0-l1.lzh"))
+        if (e.path == "text.txt")
+            archive[e.packedOffset + 1000] ^= 0x20;
+    WriteFile(Path("archive.lzh"), archive);
+    MakeSfx(Path("archive.lzh"));
+    for (bool stop : {true, false}) {
+        SCOPED_TRACE(stop ? "stop" : "go on");
+        Shell("rm -rf '" + Path("sample") + "'");
+        Play({"target:extract", "box:ok", stop ? "box:yes" : "box:no"}, {kDamaged, kGoOn, stop ? "exit 1" : "exit 0"});
+        EXPECT_TRUE(ReadFile(Path("sample/runs.bin")) == ReadFile(TestData("inputs/runs.bin")));
+        EXPECT_FALSE(Exists(Path("sample/text.txt"))) << "a damaged member leaves no file";
+        EXPECT_TRUE(ReadFile(Path("sample/random.bin")) == (stop ? "" : ReadFile(TestData("inputs/random.bin"))));
     }
-};
-
-TEST_F(DamagedMemberTest, StopEndsTheRun)
-{
-    Played run = Play({"target:extract", "box:ok", "box:yes"});
-    EXPECT_EQ(run.seen, (std::vector<std::string>{Proposal(), kDamaged, kGoOn, "exit 1"})) << run.Describe();
-    EXPECT_TRUE(ReadFile(Path("sample/runs.bin")) == Input("runs.bin"));
-    EXPECT_FALSE(Exists(Path("sample/text.txt"))) << "a damaged member leaves no file";
-    EXPECT_FALSE(Exists(Path("sample/random.bin")));
-}
-
-TEST_F(DamagedMemberTest, GoingOnExtractsTheRest)
-{
-    Played run = Play({"target:extract", "box:ok", "box:no"});
-    EXPECT_EQ(run.seen, (std::vector<std::string>{Proposal(), kDamaged, kGoOn, "exit 0"})) << run.Describe();
-    EXPECT_FALSE(Exists(Path("sample/text.txt")));
-    EXPECT_TRUE(ReadFile(Path("sample/random.bin")) == Input("random.bin"));
-    EXPECT_TRUE(ReadFile(Path("sample/mixed.bin")) == Input("mixed.bin"));
 }
 
 TEST_F(WineTest, DamagedStubIsRefusedBeforeAnythingIsWritten)
 {
-    MakeSfxFrom(lzh::Archive({lzh::Stored("a.txt", "a")}));
+    MakeSfxFrom({lzh::Stored("a.txt", "a")});
     std::string sfx = ReadFile(Path("sample.exe"));
     size_t dosMessage = sfx.find("Needs Windows.");
     ASSERT_NE(dosMessage, std::string::npos);
-    sfx[dosMessage] = 'n';  // a byte Windows never reads: only the seal notices
+    sfx[dosMessage] = 'n';  // a byte Windows never reads: only the stub's sum notices
     WriteFile(Path("sample.exe"), sfx);
-    Played run = Play({"target:extract", "box:ok"});
-    EXPECT_EQ(run.seen, (std::vector<std::string>{Proposal(), "box Error: The self-extracting archive is damaged.",
-                                                  "exit 1"}))
-        << run.Describe();
+    Play({"target:extract", "box:ok"}, {"box Error: The self-extracting archive is damaged.", "exit 1"});
     EXPECT_FALSE(Exists(Path("sample/a.txt")));
 }
 
-// ---- The setup offer.
+// ---- The setup offer: the first SETUP.EXE, in any case, started in its
+// own directory once the self-extractor has ended.
 
-class SetupTest : public WineTest {
-protected:
-    void SetUp() override
-    {
-        WineTest::SetUp();
-        MakeSfxFrom(lzh::Archive({lzh::Stored("readme.txt", "read me"),
-                                  lzh::Stored("disk1/Setup.exe", ReadFile(WINE_SETUP_PROBE), 1),
-                                  lzh::Stored("disk2/SETUP.EXE", "second, never offered", 2)}));
+TEST_F(WineTest, SetupOfferYesAndNo)
+{
+    MakeSfxFrom({lzh::Stored("readme.txt", "read me"), lzh::Stored("disk1/Setup.exe", ReadFile(WINE_SETUP_PROBE), 1),
+                 lzh::Stored("disk2/SETUP.EXE", "second, never offered", 2)});
+    for (bool yes : {false, true}) {
+        std::string out = yes ? "yes" : "no", note = Path(out + "/disk1/SETUP-RAN.TXT");
+        Play({"target:extract=" + WindowsPath(Path(out)), yes ? "box:yes" : "box:no"}, {kSetup, "exit 0"});
+        for (int i = 0; i < (yes ? 100 : 15) && !Exists(note); i++)
+            usleep(100000);
+        EXPECT_EQ(ReadFile(note), yes ? WindowsPath(Path(out + "/disk1")) : "");
     }
-
-    const std::string note = "out/disk1/SETUP-RAN.TXT";
-};
-
-TEST_F(SetupTest, YesStartsTheFirstSetupInItsOwnDirectory)
-{
-    Played run = Play({"target:extract=" + WindowsPath(Path("out")), "box:yes"});
-    EXPECT_EQ(run.seen, (std::vector<std::string>{Proposal(), "box Execute: Do you want to execute setup now?",
-                                                  "exit 0"}))
-        << run.Describe();
-    // The setup program runs on its own after the self-extractor has ended.
-    for (int i = 0; i < 100 && !Exists(Path(note)); i++)
-        usleep(100000);
-    EXPECT_EQ(ReadFile(Path(note)), WindowsPath(Path("out/disk1")));
 }
 
-TEST_F(SetupTest, NoLeavesItAlone)
+// ---- Cancel in the progress dialog. A click waits in the queue until the
+// pump after the next output block. To land inside the large member every
+// time, the target already holds it, and the click is posted right after
+// the answer to the replace question.
+
+TEST_F(WineTest, CancelInTheProgressDialogYesAndNo)
 {
-    Played run = Play({"target:extract=" + WindowsPath(Path("out")), "box:no"});
-    EXPECT_EQ(run.seen, (std::vector<std::string>{Proposal(), "box Execute: Do you want to execute setup now?",
-                                                  "exit 0"}))
-        << run.Describe();
-    usleep(1500000);
-    EXPECT_FALSE(Exists(Path(note)));
-    EXPECT_TRUE(Exists(Path("out/disk1/Setup.exe")));
-}
-
-// ---- Cancelling in the progress dialog.
-//
-// A click on Cancel waits in the queue until the pump after the next output
-// block. To make that happen inside a given member every time, the target
-// already holds that member: the click is posted right after the answer to
-// the replace question, so the first block of that member takes it.
-
-class ProgressCancelTest : public WineTest {
-protected:
-    void SetUp() override
-    {
-        WineTest::SetUp();
-        MakeSfx(std::string(CORVANE_TEST_DATA) + "/lh5-l1.lzh");
-        ASSERT_EQ(mkdir(Path("out").c_str(), 0755), 0);
+    MakeSfx(TestData("lh5-l1.lzh"));
+    const struct {
+        const char *replace, *really, *exit;
+    } cases[] = {{"box:yes+stop", "box:yes", "exit 1"}, {"box:yes+escape", "box:yes", "exit 1"},
+                 {"box:yes+stop", "box:no", "exit 0"}};
+    for (const auto &k : cases) {
+        SCOPED_TRACE(std::string(k.replace) + " " + k.really);
+        Shell("rm -rf '" + Path("out") + "' && mkdir '" + Path("out") + "'");
         WriteFile(Path("out/over64k.bin"), "to be replaced");
-    }
-
-    std::vector<std::string> Expected(std::vector<std::string> tail) const
-    {
-        std::vector<std::string> lines = {
-            Proposal(), "box Warning: Do you want to replace the file\\n" +
-                            WindowsPath(Path("out/over64k.bin")) + "?"};
-        lines.insert(lines.end(), tail.begin(), tail.end());
-        return lines;
-    }
-};
-
-TEST_F(ProgressCancelTest, YesAbandonsTheMemberAndEndsTheRun)
-{
-    for (const char *how : {"box:yes+stop", "box:yes+escape"}) {
-        SCOPED_TRACE(how);
-        Played run = Play({"target:extract=" + WindowsPath(Path("out")), how, "box:yes"});
-        EXPECT_EQ(run.seen, Expected({kReallyCancel, "exit 1"})) << run.Describe();
+        Play({"target:extract=" + Out(), k.replace, k.really},
+             {"box Warning: Do you want to replace the file\\n" + Out() + "\\over64k.bin?", kReallyCancel, k.exit});
+        if (std::string(k.exit) == "exit 0") {
+            ExpectExtracted("lh5-l1.lzh", Path("out"));
+            continue;
+        }
         EXPECT_FALSE(Exists(Path("out/over64k.bin"))) << "the member being decoded is removed";
-        EXPECT_TRUE(ReadFile(Path("out/exact64k.bin")) == Input("exact64k.bin")) << "earlier members stay";
+        EXPECT_TRUE(ReadFile(Path("out/exact64k.bin")) == ReadFile(TestData("inputs/exact64k.bin")));
         EXPECT_FALSE(Exists(Path("out/runs.bin"))) << "nothing after the cancel";
-        ASSERT_EQ(system(("rm -rf '" + Path("out") + "'").c_str()), 0);
-        ASSERT_EQ(mkdir(Path("out").c_str(), 0755), 0);
-        WriteFile(Path("out/over64k.bin"), "to be replaced");
     }
-}
-
-TEST_F(ProgressCancelTest, NoGoesOnWithTheMember)
-{
-    Played run = Play({"target:extract=" + WindowsPath(Path("out")), "box:yes+stop", "box:no"});
-    EXPECT_EQ(run.seen, Expected({kReallyCancel, "exit 0"})) << run.Describe();
-    ExpectExtracted("lh5-l1.lzh", Path("out"));
 }
 
 }  // namespace

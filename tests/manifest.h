@@ -1,0 +1,33 @@
+// The manifest that tests/java writes next to the jlha archives in
+// build/testdata: one tab-separated line per member, in archive order.
+#pragma once
+#include <stdlib.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+struct ManifestEntry {
+    std::string archive, kind, method, path, input;  // kind "file" or "dir"; path ends in "/" for a dir
+    int level, attribute;
+    long long mtime;  // UTC seconds given to the encoder
+    size_t packedOffset, packedSize;
+};
+
+// The members of `archive`, or of every archive for "".
+inline std::vector<ManifestEntry> ReadManifest(const std::string &testData, const std::string &archive = "")
+{
+    std::vector<ManifestEntry> entries;
+    std::ifstream f(testData + "/manifest.tsv");
+    for (std::string line; std::getline(f, line);) {
+        std::vector<std::string> c;
+        std::istringstream in(line);
+        for (std::string cell; std::getline(in, cell, '\t');)
+            c.push_back(cell);
+        if (c.size() >= 10 && c[0][0] != '#' && (archive.empty() || c[0] == archive))
+            entries.push_back({c[0], c[2], c[3], c[4], c[5], atoi(c[1].c_str()), atoi(c[7].c_str()),
+                               atoll(c[6].c_str()), (size_t)atoll(c[8].c_str()), (size_t)atoll(c[9].c_str())});
+    }
+    return entries;
+}
