@@ -1,34 +1,29 @@
 // Faults injected under the extractor, in-process: every allocation of a
-// run failing in turn, dialogs that cannot be created, and drives whose
-// free sectors do not fit 32 bits. The stand-in's GlobalAlloc,
-// CreateDialogParamA and GetDiskFreeSpaceA are wrapped at link time (see
-// CMakeLists.txt); each wrapper passes the call on unless a test says
-// otherwise.
-#include <gtest/gtest.h>
+// run failing in turn, dialogs that cannot be created, drives whose free
+// sectors do not fit 32 bits or whose sector size is unknown. The
+// stand-in's GlobalAlloc, CreateDialogParamA and GetDiskFreeSpaceA are
+// wrapped at link time (see CMakeLists.txt); each wrapper passes the call
+// on unless a test says otherwise.
 #include <string.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
+#include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "platform/host.h"
-#include "shell/shell.h"
+#include "tests/cli_fixture.h"
 #include "tests/lzh_builder.h"
+#include "tests/run_in_process.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-int allocationsSeen;    // since the run started
-std::vector<size_t> allocationSizes;
-int failAllocation;     // 1-based number of the allocation that fails; 0: none
-uintptr_t failDialog;   // template id whose creation fails; 0: none
-bool fakeDisk;
-DWORD fakeSectorsPerCluster, fakeBytesPerSector, fakeFreeClusters;
+std::vector<size_t> allocations;  // the sizes asked for since the run started
+size_t failAllocation;            // 1-based number of the allocation that fails; 0: none
+uintptr_t failDialog;             // template id whose creation fails; 0: none
+DWORD fakeDisk[3];                // sectors per cluster, bytes per sector, free clusters
 
 }  // namespace
 
@@ -36,33 +31,31 @@ extern "C" {
 HGLOBAL __real__Z11GlobalAllocjm(UINT flags, size_t bytes);
 HGLOBAL __wrap__Z11GlobalAllocjm(UINT flags, size_t bytes)
 {
-    allocationSizes.push_back(bytes);
-    if (++allocationsSeen == failAllocation)
-        return nullptr;
-    return __real__Z11GlobalAllocjm(flags, bytes);
+    allocations.push_back(bytes);
+    return allocations.size() == failAllocation ? nullptr : __real__Z11GlobalAllocjm(flags, bytes);
 }
 
-HWND __real__Z18CreateDialogParamAP14PlatformModulePKcP14PlatformWindowPFlS4_jmlEl(
-    HINSTANCE instance, LPCSTR templ, HWND parent, DLGPROC proc, LPARAM param);
-HWND __wrap__Z18CreateDialogParamAP14PlatformModulePKcP14PlatformWindowPFlS4_jmlEl(
-    HINSTANCE instance, LPCSTR templ, HWND parent, DLGPROC proc, LPARAM param)
+HWND __real__Z18CreateDialogParamAP14PlatformModulePKcP14PlatformWindowPFlS4_jmlEl(HINSTANCE, LPCSTR, HWND, DLGPROC,
+                                                                                   LPARAM);
+HWND __wrap__Z18CreateDialogParamAP14PlatformModulePKcP14PlatformWindowPFlS4_jmlEl(HINSTANCE instance, LPCSTR templ,
+                                                                                   HWND parent, DLGPROC proc,
+                                                                                   LPARAM param)
 {
-    if (failDialog && (uintptr_t)templ == failDialog)
+    if ((uintptr_t)templ == failDialog)
         return nullptr;
-    return __real__Z18CreateDialogParamAP14PlatformModulePKcP14PlatformWindowPFlS4_jmlEl(
-        instance, templ, parent, proc, param);
+    return __real__Z18CreateDialogParamAP14PlatformModulePKcP14PlatformWindowPFlS4_jmlEl(instance, templ, parent, proc,
+                                                                                         param);
 }
 
-BOOL __real__Z17GetDiskFreeSpaceAPKcPjS1_S1_S1_(LPCSTR root, LPDWORD spc, LPDWORD bps,
-                                                LPDWORD freeClusters, LPDWORD total);
-BOOL __wrap__Z17GetDiskFreeSpaceAPKcPjS1_S1_S1_(LPCSTR root, LPDWORD spc, LPDWORD bps,
-                                                LPDWORD freeClusters, LPDWORD total)
+BOOL __real__Z17GetDiskFreeSpaceAPKcPjS1_S1_S1_(LPCSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD);
+BOOL __wrap__Z17GetDiskFreeSpaceAPKcPjS1_S1_S1_(LPCSTR root, LPDWORD spc, LPDWORD bps, LPDWORD freeClusters,
+                                                LPDWORD total)
 {
-    if (!fakeDisk)
+    if (!fakeDisk[0])
         return __real__Z17GetDiskFreeSpaceAPKcPjS1_S1_S1_(root, spc, bps, freeClusters, total);
-    *spc = fakeSectorsPerCluster;
-    *bps = fakeBytesPerSector;
-    *freeClusters = fakeFreeClusters;
+    *spc = fakeDisk[0];
+    *bps = fakeDisk[1];
+    *freeClusters = fakeDisk[2];
     *total = 0xFFFFFFFFu;
     return TRUE;
 }
@@ -71,178 +64,97 @@ BOOL __wrap__Z17GetDiskFreeSpaceAPKcPjS1_S1_S1_(LPCSTR root, LPDWORD spc, LPDWOR
 namespace {
 
 const char kNoMemory[] = "Error: Not enough memory.";
+const char kDamaged[] = "Error: The archive is damaged.";
 const char kGoOn[] = "Warning: Do you want to cancel extracting?";
 const char kSpace[] = "Warning: There is not enough space on the data carrier.";
 
-int Occurrences(const std::string &text, const std::string &what)
-{
-    int n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        n++;
-    return n;
-}
-
-std::string ReadAll(const std::string &path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-class InjectedFaults : public ::testing::Test {
+class InjectedFaults : public CliTest {
 protected:
-    std::string root;
-
     void SetUp() override
     {
-        char tmpl[] = "/tmp/corvane-faults-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root = tmpl;
-        failAllocation = 0;
-        failDialog = 0;
-        fakeDisk = false;
+        CliTest::SetUp();
+        Reset();
     }
-
     void TearDown() override
     {
-        failAllocation = 0;
-        failDialog = 0;
-        fakeDisk = false;
-        HostSetConsoleInput(nullptr);
-        std::error_code e;
-        fs::remove_all(root, e);
+        Reset();
+        CliTest::TearDown();
+    }
+    static void Reset()
+    {
+        failAllocation = failDialog = 0;
+        fakeDisk[0] = 0;
     }
 
-    std::string Out() const { return root + "/out"; }
-
-    std::string WriteArchive(const std::string &bytes)
+    int Run(const std::vector<lzh::Member> &members, std::string answers, std::string &said)
     {
-        std::string path = root + "/a.lzh";
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path;
-    }
-
-    // The whole run in this process; what it said is left in `said`.
-    int Run(const std::string &file, std::string answers, std::string &said)
-    {
-        if (answers.empty())
-            answers = "\n";  // an empty line, then the end: No
+        answers += "\n";  // then the end of input: No
         FILE *input = fmemopen((void *)answers.data(), answers.size(), "r");
-        HostSetConsoleInput(input);
-        HostSetModulePath(file.c_str());
-        HostSetTargetAnswer(Out().c_str());
-        std::string log = root + "/said.txt";
-        fflush(stderr);
-        int saved = dup(2);
-        FILE *capture = fopen(log.c_str(), "w");
-        dup2(fileno(capture), 2);
-        runState = RunState();
-        allocationsSeen = 0;
-        allocationSizes.clear();
-        int code = RunSelfExtractor();
-        fflush(stderr);
-        dup2(saved, 2);
-        close(saved);
-        fclose(capture);
-        HostSetConsoleInput(nullptr);
+        allocations.clear();
+        int code = RunInProcess(Write("a.lzh", lzh::Archive(members)), Path("out"), input, said);
         fclose(input);
-        said = ReadAll(log);
         return code;
     }
 };
 
-// ---- Dialogs.
-
 TEST_F(InjectedFaults, DialogsThatCannotBeCreatedEndTheRunWithAMessage)
 {
-    std::string file = WriteArchive(lzh::Archive({lzh::Stored("a.txt", "a")}));
-    std::string said;
-    failDialog = 102;
-    EXPECT_EQ(Run(file, "", said), 1);
-    EXPECT_EQ(said, "Error: Cannot open the dialog window.\n");
-    EXPECT_FALSE(fs::exists(Out()));
-
-    failDialog = 103;
-    EXPECT_EQ(Run(file, "", said), 1);
-    EXPECT_EQ(said, "Error: Cannot open the progress window.\n");
-    EXPECT_FALSE(fs::exists(Out()));
+    const std::map<uintptr_t, std::string> said = {{102, "Error: Cannot open the dialog window.\n"},
+                                                   {103, "Error: Cannot open the progress window.\n"}};
+    for (const auto &[dialog, message] : said) {
+        failDialog = dialog;
+        std::string text;
+        EXPECT_EQ(Run({lzh::Stored("a.txt", "a")}, "", text), 1);
+        EXPECT_EQ(text, message);
+        EXPECT_FALSE(Exists(Path("out")));
+    }
 }
-
-// ---- Allocations: the member paths, and the text of the replace question.
 
 TEST_F(InjectedFaults, EveryFailedAllocationIsReportedAndLeavesOnlyWholeFiles)
 {
-    std::string file = WriteArchive(lzh::Archive({lzh::Directory("d\\"), lzh::Stored("d\\a.txt", "a"),
-                                                  lzh::Stored("b.txt", "new"),
-                                                  lzh::Stored("c.txt", "c")}));
+    const std::vector<lzh::Member> members = {lzh::Directory("d\\"), lzh::Stored("d\\a.txt", "a"),
+                                              lzh::Stored("b.txt", "new"), lzh::Stored("c.txt", "c")};
+    const std::map<std::string, std::set<std::string>> whole = {
+        {"d/a.txt", {"a"}}, {"b.txt", {"old", "new"}}, {"c.txt", {"c"}}};
     auto prepare = [&] {
-        std::error_code e;
-        fs::remove_all(Out(), e);
-        fs::create_directories(Out());
-        std::ofstream(Out() + "/b.txt") << "old";
+        ASSERT_EQ(system(("rm -rf '" + Path("out") + "' && mkdir '" + Path("out") + "'").c_str()), 0);
+        Write("out/b.txt", "old");
     };
-    // A run without faults: how many allocations there are to fail.
+    // A run without faults: how many allocations there are to fail, and
+    // which one is the replace question's text (its path and 100 bytes).
     std::string said;
     prepare();
-    ASSERT_EQ(Run(file, "y\n", said), 0) << said;
-    int total = allocationsSeen;
-    ASSERT_GE(total, 7) << "two paths per member and the replace question";
-    // The replace question's text: the path and 100 bytes more.
+    ASSERT_EQ(Run(members, "y\n", said), 0) << said;
+    size_t total = allocations.size(), question = 0;
+    ASSERT_GE(total, 7u) << "two paths per member and the replace question";
     char existing[MAX_PATH];
-    ASSERT_TRUE(HostPathFromUnix((Out() + "/b.txt").c_str(), existing, sizeof existing));
-    int question = 0;
-    for (size_t i = 0; i < allocationSizes.size(); i++)
-        if (allocationSizes[i] == strlen(existing) + 100)
-            question = (int)i + 1;
-    ASSERT_NE(question, 0);
+    ASSERT_TRUE(HostPathFromUnix(Path("out/b.txt").c_str(), existing, sizeof existing));
+    for (size_t i = 0; i < total; i++)
+        question = allocations[i] == strlen(existing) + 100 ? i + 1 : question;
+    ASSERT_NE(question, 0u);
 
-    for (int k = 1; k <= total; k++) {
-        SCOPED_TRACE("allocation " + std::to_string(k) + " of " + std::to_string(total));
+    for (failAllocation = 1; failAllocation <= total; failAllocation++) {
+        SCOPED_TRACE("allocation " + std::to_string(failAllocation) + " of " + std::to_string(total));
         prepare();
-        failAllocation = k;
-        // Yes to the replace question when it is asked, Yes to stop after
-        // the failed member when that is asked.
-        int code = Run(file, "y\ny\n", said);
-        EXPECT_EQ(code, 1) << said;
+        // Yes to the replace question, Yes to stop after the failed member.
+        EXPECT_EQ(Run(members, "y\ny\n", said), 1) << said;
         EXPECT_EQ(Occurrences(said, kNoMemory), 1) << said;
         EXPECT_EQ(Occurrences(said, "Error: "), 1) << said;
         // A member path that cannot be made ends the run at once; the
         // question text that cannot be made fails its member only: the
-        // existing file is kept and the user decides, as after any
-        // failed member (Yes here).
-        EXPECT_EQ(Occurrences(said, kGoOn), k == question ? 1 : 0) << said;
-        if (k == question) {
-            EXPECT_EQ(ReadAll(Out() + "/b.txt"), "old");
+        // existing file is kept and the user decides, as after any failure.
+        bool isQuestion = failAllocation == question;
+        EXPECT_EQ(Occurrences(said, kGoOn), isQuestion ? 1 : 0) << said;
+        if (isQuestion) {
+            EXPECT_EQ(Read(Path("out/b.txt")), "old");
         }
-        // Whatever is there is whole.
-        std::error_code e;
-        for (const auto &item : fs::recursive_directory_iterator(Out(), e)) {
-            if (item.is_directory())
-                continue;
-            std::string name = fs::relative(item.path(), Out()).generic_string();
-            std::string bytes = ReadAll(item.path().string());
-            std::set<std::string> whole = name == "b.txt" ? std::set<std::string>{"old", "new"}
-                                          : name == "d/a.txt" ? std::set<std::string>{"a"}
-                                          : name == "c.txt"   ? std::set<std::string>{"c"}
-                                                              : std::set<std::string>{};
-            EXPECT_TRUE(whole.count(bytes)) << name << ": " << bytes;
+        for (const auto &item : fs::recursive_directory_iterator(Path("out"))) {
+            std::string name = fs::relative(item.path(), Path("out")).generic_string();
+            EXPECT_TRUE(item.is_directory() || (whole.count(name) && whole.at(name).count(Read(item.path()))))
+                << name;
         }
     }
 }
-
-// ---- The free-space check in 64 bits.
-
-class FreeSpace : public InjectedFaults {
-protected:
-    void Disk(DWORD sectorsPerCluster, DWORD bytesPerSector, DWORD freeClusters)
-    {
-        fakeDisk = true;
-        fakeSectorsPerCluster = sectorsPerCluster;
-        fakeBytesPerSector = bytesPerSector;
-        fakeFreeClusters = freeClusters;
-    }
-};
 
 lzh::Member Claimed(const std::string &name, uint32_t originalSize)
 {
@@ -251,57 +163,35 @@ lzh::Member Claimed(const std::string &name, uint32_t originalSize)
     return m;
 }
 
-TEST_F(FreeSpace, MoreThan2To32FreeSectorsIsPlenty)
+TEST_F(InjectedFaults, FreeSpaceIsCountedIn64Bits)
 {
-    // 2^30 clusters of 8 sectors: 2^33 sectors, which 32 bits would wrap to 0.
-    Disk(8, 512, 0x40000000u);
-    std::string said;
-    std::string file = WriteArchive(lzh::Archive({lzh::Stored("a.txt", std::string(5000, 'a'))}));
-    EXPECT_EQ(Run(file, "", said), 0) << said;
-    EXPECT_EQ(Occurrences(said, kSpace), 0) << said;
-    EXPECT_EQ(ReadAll(Out() + "/a.txt"), std::string(5000, 'a'));
-
-    // Claimed sizes of nearly 8 GiB in all fit as well; the members then
-    // fail on their own (their data is one byte).
-    file = WriteArchive(lzh::Archive({Claimed("b.bin", 0xF0000000u), Claimed("c.bin", 0xF0000000u)}));
-    EXPECT_EQ(Run(file, "n\nn\n", said), 0) << said;
-    EXPECT_EQ(Occurrences(said, kSpace), 0) << said;
-    EXPECT_EQ(Occurrences(said, "Error: The archive is damaged."), 2) << said;
-}
-
-TEST_F(FreeSpace, SizesAddUpWithoutWrapping)
-{
-    // 0xFFFFFF00 + 0x200 would wrap to 256 bytes, one sector; the sum
-    // saturates at 4 GiB - 1 instead, and 1000 free sectors are too few.
-    Disk(1, 512, 1000);
-    std::string said;
-    std::string file = WriteArchive(lzh::Archive({Claimed("a.bin", 0xFFFFFF00u), Claimed("b.bin", 0x200)}));
-    EXPECT_EQ(Run(file, "n\n", said), 1) << said;
-    EXPECT_EQ(Occurrences(said, kSpace), 1) << said;
-    EXPECT_FALSE(fs::exists(Out() + "/a.bin"));
-    EXPECT_FALSE(fs::exists(Out() + "/b.bin"));
-}
-
-TEST_F(FreeSpace, FullDiskWarnsUnknownSectorSizeSkipsTheCheck)
-{
-    std::string file = WriteArchive(lzh::Archive({lzh::Stored("a.txt", "a")}));
-    std::string said;
-    Disk(8, 512, 0);
-    EXPECT_EQ(Run(file, "y\n", said), 0) << said;
-    EXPECT_EQ(Occurrences(said, kSpace), 1) << said;
-    EXPECT_EQ(ReadAll(Out() + "/a.txt"), "a");
-
-    Disk(8, 0, 0);
-    fs::remove_all(Out());
-    EXPECT_EQ(Run(file, "", said), 0) << said;
-    EXPECT_EQ(Occurrences(said, kSpace), 0) << said;
-
-    // Directories alone need nothing, even on a full disk.
-    Disk(8, 512, 0);
-    file = WriteArchive(lzh::Archive({lzh::Directory("d\\")}));
-    EXPECT_EQ(Run(file, "", said), 0) << said;
-    EXPECT_EQ(Occurrences(said, kSpace), 0) << said;
-    EXPECT_TRUE(fs::is_directory(Out() + "/d"));
+    const struct {
+        const char *what;
+        DWORD disk[3];
+        std::vector<lzh::Member> members;
+        const char *answers;
+        int exitCode, spaceWarnings, damaged, entries;
+    } cases[] = {
+        // 2^33 free sectors, which 32 bits would wrap to 0.
+        {"2^33 sectors", {8, 512, 0x40000000}, {lzh::Stored("a.txt", std::string(5000, 'a'))}, "", 0, 0, 0, 1},
+        // Claims of nearly 8 GiB fit too; the members then fail on their own.
+        {"8 GiB claimed", {8, 512, 0x40000000}, {Claimed("b", 0xF0000000), Claimed("c", 0xF0000000)}, "n\nn\n", 0, 0, 2, 0},
+        // 0xFFFFFF00 + 0x200 would wrap to one sector; the sum saturates.
+        {"sum saturates", {1, 512, 1000}, {Claimed("a", 0xFFFFFF00), Claimed("b", 0x200)}, "n\n", 1, 1, 0, 0},
+        {"full disk, Yes", {8, 512, 0}, {lzh::Stored("a.txt", "a")}, "y\n", 0, 1, 0, 1},
+        {"sector size 0: no check", {8, 0, 0}, {lzh::Stored("a.txt", "a")}, "", 0, 0, 0, 1},
+        {"directories need nothing", {8, 512, 0}, {lzh::Directory("d\\")}, "", 0, 0, 0, 1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        memcpy(fakeDisk, c.disk, sizeof fakeDisk);
+        ASSERT_EQ(system(("rm -rf '" + Path("out") + "'").c_str()), 0);
+        std::string said;
+        EXPECT_EQ(Run(c.members, c.answers, said), c.exitCode) << said;
+        EXPECT_EQ(Occurrences(said, kSpace), c.spaceWarnings) << said;
+        EXPECT_EQ(Occurrences(said, kDamaged), c.damaged) << said;
+        EXPECT_EQ(CountEntries(Path("out")), c.entries);
+    }
 }
 
 }  // namespace
