@@ -286,6 +286,29 @@ TEST_F(WineTest, SetupOfferYesAndNo)
     }
 }
 
+// A self-extractor runs from a downloads folder: a comctl32.dll planted
+// beside it must not be loaded. Wine is told to prefer a native comctl32,
+// and the control, a program that loads the name the naive way, does get
+// the planted one: the plant would work on a stub that searched its own
+// folder.
+TEST_F(WineTest, PlantedDllBesideTheStubIsNotLoaded)
+{
+    std::string marker = Path("planted-dll-loaded.txt");
+    Shell("cp '" + std::string(WINE_PLANTED_DLL) + "' '" + std::string(WINE_PLAIN_LOADER) + "' '" + work + "'");
+    std::string saved = getenv("WINEDLLOVERRIDES");
+    setenv("WINEDLLOVERRIDES", (saved + ";comctl32=n,b").c_str(), 1);
+    CliResult control = RunCli({WINE_EXECUTABLE, Path("plain_loader.exe")});
+    EXPECT_EQ(control.exitCode, 0);
+    EXPECT_TRUE(Exists(marker)) << "the planted DLL is not picked up even by a naive loader";
+    Shell("rm -f '" + marker + "'");
+
+    MakeSfxFrom({lzh::Stored("a.txt", "a")});
+    Play({"target:extract=" + WindowsPath(Path("out"))}, {"exit 0"});
+    setenv("WINEDLLOVERRIDES", saved.c_str(), 1);
+    EXPECT_EQ(ReadFile(Path("out/a.txt")), "a");
+    EXPECT_FALSE(Exists(marker));
+}
+
 // ---- Cancel in the progress dialog. A click waits in the queue until the
 // pump after the next output block. To land inside the large member every
 // time, the target already holds it, and the click is posted right after

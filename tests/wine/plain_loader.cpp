@@ -1,0 +1,9 @@
+// The naive way to get the common controls: by name, from the search path,
+// which starts in the program's own folder. The control case of the
+// planted-DLL test.
+#include <windows.h>
+
+int main()
+{
+    return LoadLibraryA("comctl32.dll") ? 0 : 1;
+}
