@@ -1,6 +1,6 @@
 // What the fuzz targets share: a scratch directory of their own, the input
-// written to a file there (the extractor reads only files), and a guard
-// that turns a process exit inside a run into a crash the fuzzer reports.
+// written to a file there (the extractor reads only files), the archive
+// input opened on it, and the report of a finding.
 #pragma once
 #include <stdint.h>
 #include <stdio.h>
@@ -18,13 +18,14 @@
 namespace fuzz {
 
 // One directory per process, so that parallel fuzzing jobs never meet;
-// removed when the process ends normally (a crash leaves it for a look).
+// removed at a normal exit (a crash leaves it for a look). Never destroyed,
+// so that the exit handler still finds the name.
 inline const std::string &ScratchRoot()
 {
     static const std::string *root = [] {
         const char *tmp = getenv("TMPDIR");
-        std::string *dir = new std::string(std::string(tmp && *tmp ? tmp : "/tmp") + "/corvane-fuzz-" +
-                                           std::to_string((long)getpid()));
+        auto *dir = new std::string(std::string(tmp && *tmp ? tmp : "/tmp") + "/corvane-fuzz-" +
+                                    std::to_string((long)getpid()));
         std::filesystem::create_directories(*dir);
         atexit([] {
             std::error_code ignored;
@@ -38,10 +39,8 @@ inline const std::string &ScratchRoot()
 inline bool WriteFile(const std::string &path, const uint8_t *data, size_t size)
 {
     FILE *f = fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    bool ok = fwrite(data, 1, size, f) == size;
-    return fclose(f) == 0 && ok;
+    bool ok = f && fwrite(data, 1, size, f) == size;
+    return f && fclose(f) == 0 && ok;
 }
 
 inline std::string WindowsPath(const std::string &unixPath)
@@ -50,40 +49,17 @@ inline std::string WindowsPath(const std::string &unixPath)
     return HostPathFromUnix(unixPath.c_str(), win, sizeof win) ? win : "";
 }
 
-// Opens `path` as the archive input, as the driver does. False when the
+// Opens `path` as the archive input, as the driver does; false when the
 // stand-in cannot open it (then there is nothing to test).
 inline bool OpenArchiveInput(const std::string &path)
 {
-    std::string win = WindowsPath(path);
     ResetArchiveInput();
-    archiveInput.archiveFile = CreateFileA(win.c_str(), GENERIC_READ, FILE_SHARE_READ, 0,
+    archiveInput.archiveFile = CreateFileA(WindowsPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, 0,
                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
     if (archiveInput.archiveFile == INVALID_HANDLE_VALUE)
         return false;
     archiveInput.archiveLimit = (int32_t)QueryArchiveSize();
     return true;
-}
-
-// The extractor ends the process only in the stub's entry point; reaching
-// exit() while a run is in progress is a finding.
-inline bool &InsideRun()
-{
-    static bool inside = false;
-    return inside;
-}
-
-inline void GuardExit()
-{
-    static bool installed = false;
-    if (installed)
-        return;
-    installed = true;
-    atexit([] {
-        if (InsideRun()) {
-            fprintf(stderr, "fuzz: the process was ended in the middle of a run\n");
-            abort();
-        }
-    });
 }
 
 [[noreturn]] inline void Finding(const char *what)
