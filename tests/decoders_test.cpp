@@ -604,20 +604,6 @@ struct Lh1Model {
     }
 };
 
-// Upper 6 bits as a prefix of 3..8 bits (value v of length n is the index
-// of its first 8-bit table entry, shifted down), then the lower 6 bits.
-void PutLh1Position(BitWriter &w, uint32_t position)
-{
-    static const uint32_t first[7] = {0, 1, 4, 12, 24, 48, 64};
-    static const uint32_t firstIndex[6] = {0x00, 0x20, 0x50, 0x90, 0xC0, 0xF0};
-    uint32_t high = position >> 6;
-    int n = 3;
-    while (high >= first[n - 2])
-        n++;
-    w.Put((firstIndex[n - 3] >> (8 - n)) + high - first[n - 3], n);
-    w.Put(position & 0x3F, 6);
-}
-
 // The 60 window bytes below the 4,036 spaces keep what they held: marked.
 Bytes MarkLh1Window()
 {
@@ -638,27 +624,21 @@ TEST_F(DecoderTest, Lh1FreshTreeAndPositions)
     ExpectDecodes("lh1", BitWriter().Text("10001100 11111111 111111").bytes,
                   Bytes(before.begin(), before.begin() + 3));
 
-    // Length 60 from 4095 copies all 60; position 11 (0x05, then 1) reads
-    // them back; repeats of the last 63 bytes grow the output until
-    // position 4032 + e (0xFF, then e) reaches into it as well.
+    // Length 60 from 4095 copies all 60, position 11 (0x05, then 1) reads
+    // them back, and position 62 (0x00, then 62) reads that.
     before = MarkLh1Window();
     Lh1Model tree;
     BitWriter w;
     WindowModel model(before);
     tree.Put(w, 313);
-    PutLh1Position(w, 4095);
+    w.Text("11111111 111111");
     model.Match(4096, 60);
     tree.Put(w, 256);
     w.Text("00000101 1");
     model.Match(12, 3);
-    for (int i = 0; i < 70; i++) {
-        tree.Put(w, 313);
-        PutLh1Position(w, 62);
-        model.Match(63, 60);
-    }
-    tree.Put(w, 258);
-    w.Text("11111111 000101");
-    model.Match(4032 + 5 + 1, 5);
+    tree.Put(w, 260);
+    w.Text("000 111110");
+    model.Match(63, 7);
     ExpectDecodes("lh1", w.bytes, model.out);
 }
 
@@ -705,8 +685,7 @@ TEST_F(DecoderTest, LzsItemsAndRingSlots)
     memcpy(window, "WXYZ", 4);
     ExpectDecodes("lzs", BitWriter().Put(0, 1).Put(2031, 11).Put(2, 4).bytes, Str("WXYZ"));
 
-    // Literals and slots that name them, overlapping their own output;
-    // long enough for the reach to wrap past the window's end.
+    // Literals and slots that name them, overlapping their own output.
     RingModel model = {Bytes(2048, ' '), {}, 2048 - 17};
     BitWriter w;
     auto literal = [&](uint8_t c) {
@@ -723,19 +702,10 @@ TEST_F(DecoderTest, LzsItemsAndRingSlots)
     match((7 - 17) & 0x7FF, 17);
     match(2000, 5);
     EXPECT_EQ(Bytes(model.out.begin(), model.out.begin() + 9), Str("ABCDECDEE"));
-    Lcg rng = {99};
-    while (model.out.size() < 70000) {
-        if (rng.Next(2)) {
-            literal((uint8_t)rng.Next(256));
-        } else {
-            uint32_t slot = rng.Next(2048);
-            match(slot == model.next % 2048 ? slot ^ 1 : slot, 2 + (int)rng.Next(16));
-        }
-    }
     ExpectDecodes("lzs", w.bytes, model.out);
 }
 
-TEST_F(DecoderTest, Lz5InitialRingAndFlagBytes)
+TEST_F(DecoderTest, Lz5InitialRing)
 {
     // Ring slot r starts with the pattern's byte at offset (r + 18) mod
     // 4096: 18 spaces, each byte 13 times, 0..255, 255..0, 128 zeros and
@@ -769,29 +739,6 @@ TEST_F(DecoderTest, Lz5InitialRingAndFlagBytes)
         w.Put(0x00, 8).Put(s.slot & 0xFF, 8).Put((s.slot >> 8) << 4 | (uint32_t)(s.length - 3), 8);
         ExpectDecodes("lz5", w.bytes, s.expect ? Str(s.expect) : model.out);
     }
-
-    // Flags from bit 0 up, one byte per eight items; the member may stop
-    // in the middle of a flag byte.
-    RingModel model = fresh;
-    BitWriter w;
-    Lcg rng = {5};
-    for (uint32_t flags : {0xFFu, 0x00u, 0xA5u, 0x3Cu, 0x01u}) {
-        w.Put(flags, 8);
-        for (int i = 0; i < (flags == 0x01 ? 3 : 8); i++) {
-            if ((flags >> i) & 1) {
-                uint8_t c = (uint8_t)rng.Next(256);
-                w.Put(c, 8);
-                model.Literal(c);
-                continue;
-            }
-            uint32_t slot = rng.Next(4096);
-            slot = slot == model.next % 4096 ? slot ^ 1 : slot;  // not distance 0
-            int length = 3 + (int)rng.Next(16);
-            w.Put(slot & 0xFF, 8).Put((slot >> 8) << 4 | (uint32_t)(length - 3), 8);
-            model.Match(slot, length);
-        }
-    }
-    ExpectDecodes("lz5", w.bytes, model.out);
 }
 
 // ======================================================================
