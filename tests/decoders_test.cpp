@@ -43,6 +43,42 @@ struct BitWriter {
                 Put(*text == '1', 1);
         return *this;
     }
+
+    // -lh4-, -lh5-, -lh6-. A 3-bit length; 7..16 as 7, one 1-bit per
+    // further unit, and a 0-bit.
+    BitWriter &Length(int len)
+    {
+        Put((uint32_t)(len < 7 ? len : 7), 3);
+        for (int i = 7; i <= len; i++)
+            Put(i < len, 1);
+        return *this;
+    }
+    // A code-length or position code given by its lengths; the code-length
+    // code (zeroRun) has the 2-bit field after its third length, written as 0.
+    BitWriter &Pt(int countBits, const std::vector<int> &lengths, bool zeroRun)
+    {
+        Put((uint32_t)lengths.size(), countBits);
+        for (size_t i = 0; i < lengths.size(); i++)
+            Length(lengths[i]).Put(0, zeroRun && i == 2 ? 2 : 0);
+        return *this;
+    }
+    // A block whose three codes are constants (count 0, then the symbol).
+    BitWriter &Constants(uint32_t count, uint32_t lengthSymbol, uint32_t literal, uint32_t position,
+                         int pbit = 4)
+    {
+        Put(count, 16).Put(0, 5).Put(lengthSymbol, 5).Put(0, 9).Put(literal, 9);
+        return Put(0, pbit).Put(position, pbit);
+    }
+    // Block header up to the literal lengths, with the code-length code
+    // {2: "0", 3: "1"} (zero runs of 20.., and length 1); the one literal
+    // `symbol` gets length 1 (its code "0", the code "1" unowned), and
+    // `second` too if given ({symbol: "0", second: "1"}).
+    BitWriter &OneBitLiterals(uint32_t count, int symbol, int second = -1)
+    {
+        Put(count, 16).Pt(5, {0, 0, 1, 1}, true).Put((uint32_t)(second < 0 ? symbol : second) + 1, 9);
+        Text("0").Put((uint32_t)symbol - 20, 9).Text("1");
+        return second < 0 ? *this : Text("0").Put((uint32_t)(second - symbol - 1) - 20, 9).Text("1");
+    }
 };
 
 Bytes Str(const char *s) { return Bytes(s, s + strlen(s)); }
@@ -61,13 +97,18 @@ struct Lcg {
 struct WindowModel {
     Bytes before, out;
     explicit WindowModel(const Bytes &initial = Bytes(65536, ' ')) : before(initial) {}
-    void Literal(uint8_t c) { out.push_back(c); }
-    void Match(int64_t distance, int length)
+    WindowModel &Literal(uint8_t c)
+    {
+        out.push_back(c);
+        return *this;
+    }
+    WindowModel &Match(int64_t distance, int length)
     {
         for (int i = 0; i < length; i++) {
             int64_t p = (int64_t)out.size() - distance;
             out.push_back(p >= 0 ? out[(size_t)p] : before[before.size() - (size_t)-p]);
         }
+        return *this;
     }
 };
 
@@ -180,145 +221,67 @@ protected:
 // ======================================================================
 // -lh4-, -lh5-, -lh6-
 
-// A 3-bit length; 7..16 as 7, one 1-bit per further unit, and a 0-bit.
-void PutLength(BitWriter &w, int len)
-{
-    w.Put((uint32_t)(len < 7 ? len : 7), 3);
-    for (int i = 7; i <= len; i++)
-        w.Put(i < len, 1);
-}
-
-// A code-length or position code given by its lengths; the code-length code
-// (zeroRun) has the 2-bit field after its third length, written as 0.
-void PutPt(BitWriter &w, int countBits, const std::vector<int> &lengths, bool zeroRun)
-{
-    w.Put((uint32_t)lengths.size(), countBits);
-    for (size_t i = 0; i < lengths.size(); i++) {
-        PutLength(w, lengths[i]);
-        if (zeroRun && i == 2)
-            w.Put(0, 2);
-    }
-}
-
-// A block whose three codes are constants (count 0, then the symbol).
-void PutConstants(BitWriter &w, uint32_t count, uint32_t lengthSymbol, uint32_t literal,
-                  uint32_t position, int pbit = 4)
-{
-    w.Put(count, 16).Put(0, 5).Put(lengthSymbol, 5).Put(0, 9).Put(literal, 9);
-    w.Put(0, pbit).Put(position, pbit);
-}
-
-// Block header up to the literal lengths, with the code-length code
-// {2: "0", 3: "1"} (zero runs of 20.., and length 1); the one literal
-// `symbol` gets length 1 (its code "0", the code "1" unowned), and `second`
-// too if given ({symbol: "0", second: "1"}).
-void PutOneBitLiterals(BitWriter &w, uint32_t count, int symbol, int second = -1)
-{
-    w.Put(count, 16);
-    PutPt(w, 5, {0, 0, 1, 1}, true);
-    w.Put((uint32_t)(second < 0 ? symbol : second) + 1, 9);
-    w.Text("0").Put((uint32_t)symbol - 20, 9).Text("1");
-    if (second >= 0)
-        w.Text("0").Put((uint32_t)(second - symbol - 1) - 20, 9).Text("1");
-}
-
 TEST_F(DecoderTest, StaticConstantCodesBlockCountsAndTheSpacesBeforeTheFirstByte)
 {
     // Constants consume no bits per code: five 'A' from 52 header bits.
-    BitWriter w;
-    PutConstants(w, 5, 0, 'A', 0);
-    EXPECT_EQ(w.bytes.size(), 7u);
-    ExpectDecodes("lh5", w.bytes, Str("AAAAA"));
+    EXPECT_EQ(BitWriter().Constants(5, 0, 'A', 0).bytes.size(), 7u);
+    ExpectDecodes("lh5", BitWriter().Constants(5, 0, 'A', 0).bytes, Str("AAAAA"));
     // A count of 0 is 65,536 codes, and more: 70,000 from one block. A
     // count of 1 asks for a second block header, which is not there.
-    BitWriter zero;
-    PutConstants(zero, 0, 0, 'Q', 0);
-    ExpectDecodes("lh5", zero.bytes, Bytes(70000, 'Q'));
-    BitWriter one;
-    PutConstants(one, 1, 0, 'Q', 0);
-    ExpectDamaged("lh5", one.bytes, 2);
+    ExpectDecodes("lh5", BitWriter().Constants(0, 0, 'Q', 0).bytes, Bytes(70000, 'Q'));
+    ExpectDamaged("lh5", BitWriter().Constants(1, 0, 'Q', 0).bytes, 2);
 
     // Each block replaces the codes before it. Position symbol 0 is
     // distance 1, symbol 1 distance 2 (no extra bits); literal/length
     // constants 510 and 511 are lengths 257 and 258.
     BitWriter m;
-    PutConstants(m, 1, 0, 'x', 0);
-    PutConstants(m, 1, 0, 'y', 0);
-    PutConstants(m, 1, 0, 510, 1);
-    PutConstants(m, 1, 0, 511, 0);
-    PutConstants(m, 2, 0, 257, 1);
+    m.Constants(1, 0, 'x', 0).Constants(1, 0, 'y', 0).Constants(1, 0, 510, 1);
+    m.Constants(1, 0, 511, 0).Constants(2, 0, 257, 1);
     WindowModel model;
-    model.Literal('x');
-    model.Literal('y');
-    model.Match(2, 257);
-    model.Match(1, 258);
-    model.Match(2, 4);
-    model.Match(2, 4);
+    model.Literal('x').Literal('y').Match(2, 257).Match(1, 258).Match(2, 4).Match(2, 4);
     ExpectDecodes("lh5", m.bytes, model.out);
 
     // Before the first byte lie spaces, whatever the window held.
     for (int i = 0; i < WINDOW_SIZE; i++)
         window[i] = (uint8_t)i;
-    BitWriter s;
-    PutConstants(s, 1, 0, 300, 1);
-    ExpectDecodes("lh5", s.bytes, Bytes(47, ' '));
+    ExpectDecodes("lh5", BitWriter().Constants(1, 0, 300, 1).bytes, Bytes(47, ' '));
 
     // Position constants past the code's symbols are used as they are:
     // 15 reaches 2^14 + e + 1 back (-lh5- and -lh6-), 17 (16 extra bits)
     // 2^16 + e + 1, the window place of e + 1.
     for (int pbit = 4; pbit <= 5; pbit++) {
         BitWriter far;
-        PutConstants(far, 1, 0, 'q', 0, pbit);
-        PutConstants(far, 1, 0, 256, 15, pbit);
-        far.Put(3, 14);
-        WindowModel farModel;
-        farModel.Literal('q');
-        farModel.Match((1 << 14) + 3 + 1, 3);
-        ExpectDecodes(pbit == 4 ? "lh5" : "lh6", far.bytes, farModel.out);
+        far.Constants(1, 0, 'q', 0, pbit).Constants(1, 0, 256, 15, pbit).Put(3, 14);
+        ExpectDecodes(pbit == 4 ? "lh5" : "lh6", far.bytes,
+                      WindowModel().Literal('q').Match((1 << 14) + 3 + 1, 3).out);
     }
     BitWriter p17;
-    PutConstants(p17, 1, 0, 'p', 0, 5);
-    PutConstants(p17, 1, 0, 256, 17, 5);
-    p17.Put(1, 16);
+    p17.Constants(1, 0, 'p', 0, 5).Constants(1, 0, 256, 17, 5).Put(1, 16);
     ExpectDecodes("lh6", p17.bytes, Str("p p "));
 }
 
 TEST_F(DecoderTest, StaticOneBitCodesAndTheEndCheck)
 {
     // Literal code {'a': "0", 256 (length 3): "1"}; position constant 0.
-    BitWriter w;
-    PutOneBitLiterals(w, 6, 'a', 256);
-    w.Put(0, 8).Text("0 1 1 0 0 1");
-    ExpectDecodes("lh5", w.bytes, Str("aaaaaaaaaaaa"));
-    ExpectDecodes("lh4", w.bytes, Str("aaaaaaaaaaaa"));
-
+    Bytes a = BitWriter().OneBitLiterals(6, 'a', 256).Put(0, 8).Text("0 1 1 0 0 1").bytes;
+    ExpectDecodes("lh5", a, Str("aaaaaaaaaaaa"));
+    ExpectDecodes("lh4", a, Str("aaaaaaaaaaaa"));
     // One symbol of length 1 is the one incomplete code accepted; its
     // unowned code "1" is damage.
-    auto x = [](const char *data) {
-        BitWriter b;
-        PutOneBitLiterals(b, 3, 'x');
-        return b.Put(0, 8).Text(data).bytes;
-    };
-    ExpectDecodes("lh5", x("000"), Str("xxx"));
-    ExpectDamaged("lh5", x("010"), 3);
+    ExpectDecodes("lh5", BitWriter().OneBitLiterals(3, 'x').Put(0, 8).Text("000").bytes, Str("xxx"));
+    ExpectDamaged("lh5", BitWriter().OneBitLiterals(3, 'x').Put(0, 8).Text("010").bytes, 3);
 
     // One bit per 'x' (block count 0): the literal count sets the bits left
     // over at the end. Eight are accepted, nine are not.
-    auto stream = [](size_t literals) {
-        BitWriter b;
-        PutOneBitLiterals(b, 0, 'x');
-        b.Put(0, 8);
-        for (size_t i = 0; i < literals; i++)
-            b.Put(0, 1);
-        return b;
-    };
-    size_t exact = (8 - stream(0).bits % 8) % 8 + 16;  // ends on a byte boundary
-    Bytes packed = stream(exact).bytes;
+    BitWriter header;
+    header.OneBitLiterals(0, 'x').Put(0, 8);
+    size_t exact = (8 - header.bits % 8) % 8 + 16;  // ends on a byte boundary
+    Bytes packed = BitWriter(header).Put(0, (int)exact).bytes;
     ExpectDecodes("lh5", packed, Bytes(exact, 'x'));
+    ExpectDamaged("lh5", packed, (uint32_t)exact + 1);  // a code in the padding
     packed.push_back(0);
-    ExpectDecodes("lh5", packed, Bytes(exact, 'x'));                 // 8 bits left
-    ExpectDamaged("lh5", packed, (uint32_t)exact - 1);              // 9 bits left
-    ExpectDamaged("lh5", stream(exact).bytes, (uint32_t)exact + 1);  // a code in the padding
+    ExpectDecodes("lh5", packed, Bytes(exact, 'x'));     // 8 bits left
+    ExpectDamaged("lh5", packed, (uint32_t)exact - 1);  // 9 bits left
 }
 
 TEST_F(DecoderTest, StaticCodesThatAreDamageAndTheEmptyCode)
@@ -327,40 +290,27 @@ TEST_F(DecoderTest, StaticCodesThatAreDamageAndTheEmptyCode)
     // {1, 2, 2} complete. The data "10" would be valid under {1, 2}.
     auto positions = [](const std::vector<int> &lengths) {
         BitWriter w;
-        PutConstants(w, 1, 0, 'k', 0);
-        w.Put(1, 16).Put(0, 10).Put(0, 9).Put(256, 9);
-        PutPt(w, 4, lengths, false);
-        return w.Text("10").bytes;
+        w.Constants(1, 0, 'k', 0).Put(1, 16).Put(0, 10).Put(0, 9).Put(256, 9);
+        return w.Pt(4, lengths, false).Text("10").bytes;
     };
     ExpectDamaged("lh5", positions({1, 2}), 4);
     ExpectDamaged("lh5", positions({1, 1, 1}), 4);
     ExpectDecodes("lh5", positions({1, 2, 2}), Str("k k "));
     // Lengths all zero (n > 0): symbol 0 without consuming bits.
     BitWriter z;
-    PutConstants(z, 1, 0, 'z', 0);
-    z.Put(2, 16).Put(0, 10).Put(0, 9).Put(259, 9);
-    PutPt(z, 4, {0, 0}, false);
+    z.Constants(1, 0, 'z', 0).Put(2, 16).Put(0, 10).Put(0, 9).Put(259, 9).Pt(4, {0, 0}, false);
     ExpectDecodes("lh5", z.bytes, Bytes(13, 'z'));
 
     auto block = [] { return BitWriter().Put(1, 16); };
-    BitWriter w = block();
-    PutPt(w, 5, {1, 1, 1}, true);  // an over-subscribed code-length code
-    ExpectDamaged("lh5", w.Put(0, 16).bytes, 1);
-    w = block();
-    PutPt(w, 5, std::vector<int>(20, 5), true);  // 20 code-length symbols
-    ExpectDamaged("lh5", w.bytes, 1);
-    w = block();
-    PutPt(w, 5, {17}, true);  // a length of 17
-    ExpectDamaged("lh5", w.bytes, 1);
+    ExpectDamaged("lh5", block().Pt(5, {1, 1, 1}, true).Put(0, 16).bytes, 1);  // over-subscribed
+    ExpectDamaged("lh5", block().Pt(5, std::vector<int>(20, 5), true).bytes, 1);  // 20 symbols
+    ExpectDamaged("lh5", block().Pt(5, {17}, true).bytes, 1);                     // a length of 17
     ExpectDamaged("lh5", block().Put(0, 10).Put(511, 9).bytes, 1);  // 511 literal lengths
 
     // After one length, a zero run of 20 + 489 ends at symbol 510; one
     // more is damage.
-    auto run = [](uint32_t extra) {
-        BitWriter r;
-        r.Put(1, 16);
-        PutPt(r, 5, {0, 0, 1, 1}, true);
-        return r.Put(510, 9).Text("1 0").Put(extra, 9).Put(0, 8).bytes;
+    auto run = [&](uint32_t extra) {
+        return block().Pt(5, {0, 0, 1, 1}, true).Put(510, 9).Text("1 0").Put(extra, 9).Put(0, 8).bytes;
     };
     ExpectDecodes("lh5", run(489), Bytes{0});
     ExpectDamaged("lh5", run(490), 1);
@@ -369,10 +319,8 @@ TEST_F(DecoderTest, StaticCodesThatAreDamageAndTheEmptyCode)
     // -lh5-, fine for -lh6-.
     auto fifteen = [](int pbit) {
         BitWriter p;
-        PutConstants(p, 1, 0, 'k', 0, pbit);
-        p.Put(1, 16).Put(0, 10).Put(0, 9).Put(256, 9);
-        PutPt(p, pbit, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 13, 0}, false);
-        return p.Text("0").bytes;
+        p.Constants(1, 0, 'k', 0, pbit).Put(1, 16).Put(0, 10).Put(0, 9).Put(256, 9);
+        return p.Pt(pbit, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 13, 0}, false).Text("0").bytes;
     };
     ExpectDamaged("lh5", fifteen(4), 4);
     ExpectDecodes("lh6", fifteen(5), Str("kkkk"));
@@ -382,16 +330,11 @@ TEST_F(DecoderTest, StaticCodesThatAreDamageAndTheEmptyCode)
     // position constant of 18 would need 17 extra bits. Unused, they pass.
     for (uint32_t constant : {19u, 18u})
         ExpectDamaged("lh5", block().Put(0, 5).Put(constant, 5).Put(1, 9).bytes, 1);
-    w = BitWriter();
-    PutConstants(w, 2, 31, 'u', 0);
-    ExpectDecodes("lh5", w.bytes, Str("uu"));
-    w = BitWriter();
-    PutConstants(w, 1, 0, 'p', 0, 5);
-    PutConstants(w, 1, 0, 256, 18, 5);
-    ExpectDamaged("lh6", w.Put(0, 16).Put(0, 16).bytes, 4);
-    w = BitWriter();
-    PutConstants(w, 3, 0, 'i', 31, 5);
-    ExpectDecodes("lh6", w.bytes, Str("iii"));
+    ExpectDecodes("lh5", BitWriter().Constants(2, 31, 'u', 0).bytes, Str("uu"));
+    BitWriter far;
+    far.Constants(1, 0, 'p', 0, 5).Constants(1, 0, 256, 18, 5).Put(0, 16).Put(0, 16);
+    ExpectDamaged("lh6", far.bytes, 4);
+    ExpectDecodes("lh6", BitWriter().Constants(3, 0, 'i', 31, 5).bytes, Str("iii"));
 }
 
 TEST_F(DecoderTest, StaticCodeLengthZeroRunField)
@@ -400,11 +343,7 @@ TEST_F(DecoderTest, StaticCodeLengthZeroRunField)
     // symbol 5 of length 1: {0: "0", 5: "1"}. So "1" is a literal length
     // of 3, and eight literals 0..7 have 3-bit codes.
     BitWriter w;
-    w.Put(8, 16).Put(6, 5);
-    for (int len : {1, 0, 0})
-        PutLength(w, len);
-    w.Put(2, 2);
-    PutLength(w, 1);
+    w.Put(8, 16).Put(6, 5).Length(1).Length(0).Length(0).Put(2, 2).Length(1);
     w.Put(8, 9).Text("11111111").Put(0, 8);
     const Bytes data = {5, 0, 7, 7, 1, 2, 6, 3};
     for (uint8_t b : data)
@@ -414,16 +353,11 @@ TEST_F(DecoderTest, StaticCodeLengthZeroRunField)
     // The field follows the third length also when n = 3, not for n = 2;
     // here every later field would shift if it did not.
     BitWriter three;
-    three.Put(4, 16).Put(3, 5);
-    for (int len : {1, 0, 1})
-        PutLength(three, len);
+    three.Put(4, 16).Put(3, 5).Length(1).Length(0).Length(1);
     three.Put(3, 2).Put(20, 9).Text("1").Put(0, 9).Put(0, 8);  // a run of 20
     ExpectDecodes("lh5", three.bytes, Bytes(4, 0));
     BitWriter two;
-    two.Put(4, 16).Put(2, 5);
-    PutLength(two, 1);
-    PutLength(two, 1);
-    two.Put(5, 9).Text("1").Put(2, 4).Put(0, 8);  // a run of 3 + 2
+    two.Put(4, 16).Put(2, 5).Length(1).Length(1).Put(5, 9).Text("1").Put(2, 4).Put(0, 8);  // a run of 3 + 2
     ExpectDecodes("lh5", two.bytes, Bytes(4, 0));
 }
 
@@ -456,7 +390,7 @@ void PutBlockHeader(BitWriter &w, uint32_t count, Code &lengths, Code &literals,
     literals.Canonical();
     positions.Canonical();
     w.Put(count, 16);
-    PutPt(w, 5, lengths.len, true);
+    w.Pt(5, lengths.len, true);
     int n = 510;
     while (literals.len[(size_t)n - 1] == 0)
         n--;
@@ -477,7 +411,7 @@ void PutBlockHeader(BitWriter &w, uint32_t count, Code &lengths, Code &literals,
             run = 1;
         }
     }
-    PutPt(w, pbit, positions.len, false);
+    w.Pt(pbit, positions.len, false);
 }
 
 TEST_F(DecoderTest, StaticDeepTablesAndFarMatches)
@@ -757,10 +691,7 @@ TEST_F(DecoderTest, EmptyMembersAndOverlongOutput)
         EXPECT_EQ(Decode(method, Bytes{0x00, 0x00}, 0).exit, Damaged);
     }
     // A match running past the original size: the file is cut there.
-    BitWriter w;
-    PutConstants(w, 1, 0, 'a', 0);
-    PutConstants(w, 1, 0, 266, 0);
-    Outcome o = Decode("lh5", w.bytes, 5);
+    Outcome o = Decode("lh5", BitWriter().Constants(1, 0, 'a', 0).Constants(1, 0, 266, 0).bytes, 5);
     EXPECT_EQ(o.exit, Damaged);
     EXPECT_EQ(o.output, Str("aaaaa"));
 }
