@@ -25,9 +25,27 @@ enum {
 extern uint8_t window[WINDOW_SIZE];
 #define headerBuffer window
 
+// The bit buffer is a machine word: 64 bits on the host, 32 in the stub,
+// so that one refill serves several codes without costing the stub wide
+// arithmetic. CORVANE_NARROW_WORD gives a host build the stub's width, for
+// tests of the 32-bit paths.
+#ifdef CORVANE_NARROW_WORD
+typedef uint32_t BitWord;
+#else
+typedef uintptr_t BitWord;
+#endif
+enum {
+    WORD_BYTES = (int)sizeof(BitWord),
+    WORD_BITS = 8 * (int)sizeof(BitWord),
+};
+
 struct BitInput {
-    uint32_t bitBuffer;   // unconsumed bits are the low bitCount bits, next bit highest
-    int32_t bitCount;     // at most 31 after a refill
+    // The next bit is the highest. Below the bitCount counted bits lie the
+    // bytes that follow them in the packed data, as far as a refill has
+    // already seen them, then zeros: loading such a byte again changes
+    // nothing, and past the member's end peeks read zeros.
+    BitWord bitBuffer;
+    int32_t bitCount;     // 0 .. WORD_BITS - 1
     int32_t chunkPos;
     int32_t chunkFill;
     int32_t packedLeft;   // packed bytes not yet read from the archive
@@ -63,7 +81,9 @@ struct DecoderFrame {
 };
 
 extern DecoderFrame frame;
-extern uint16_t crcTable[256];
+// Row 0 is the byte-at-a-time table; row k advances a CRC over a byte
+// followed by k zero bytes, so that eight bytes take one step.
+extern uint16_t crcTable[8][256];
 
 // CRC-16 (reflected 0xA001, initial 0, no final XOR).
 void BuildCrcTable(void);
@@ -97,3 +117,176 @@ int DecodeMember(const MemberHeader *header);
 [[noreturn]] void DecodeLh1(const MemberHeader *header);
 [[noreturn]] void DecodeLzs(const MemberHeader *header);
 [[noreturn]] void DecodeLz5(const MemberHeader *header);
+
+// ---- Fast runs.
+//
+// A decoder's inner loop copies the bit input's hot state into a FastInput
+// and decodes items while the chunk holds more bytes than the item's
+// refills can take and the block has room for the longest item. Inside
+// such a run no read can come up short, no refill reaches the next chunk
+// and no put reaches the block's end, so nothing can leave but a table's
+// own damage check; every item near a chunk's or a block's end goes
+// through the operations above, which take the exits exactly where the
+// byte-at-a-time definition takes them.
+
+struct FastInput {
+    BitWord buffer;        // as BitInput.bitBuffer
+    int32_t count;         // as BitInput.bitCount
+    const uint8_t *next;   // next unread byte of the chunk
+    const uint8_t *end;    // end of the bytes the chunk holds
+};
+
+static inline void BeginFastInput(FastInput *f)
+{
+    BitInput *in = &frame.input;
+    f->buffer = in->bitBuffer;
+    f->count = in->bitCount;
+    f->next = in->inputChunk + in->chunkPos;
+    f->end = in->inputChunk + in->chunkFill;
+}
+
+static inline void EndFastInput(const FastInput *f)
+{
+    BitInput *in = &frame.input;
+    in->bitBuffer = f->buffer;
+    in->bitCount = f->count;
+    in->chunkPos = (int32_t)(f->next - in->inputChunk);
+}
+
+// The next WORD_BYTES bytes of packed data, the first one highest.
+static inline BitWord LoadWord(const uint8_t *p)
+{
+    BitWord w = 0;
+    for (int i = 0; i < WORD_BYTES; i++)
+        w = (w << 8) | p[i];
+    return w;
+}
+
+// Room for `refills` refills: each reads WORD_BYTES bytes and moves on by
+// fewer than that.
+static inline int FastInputRoom(const FastInput *f, int32_t refills)
+{
+    return f->end - f->next >= refills * WORD_BYTES;
+}
+
+// Brings the count to WORD_BITS - 8 or more, whole bytes only; the bits of
+// a byte that do not fit whole are loaded as well and lie below the count,
+// where they are what BitInput expects there.
+static inline void FastRefill(FastInput *f)
+{
+    f->buffer |= LoadWord(f->next) >> f->count;
+    f->next += (WORD_BITS - 1 - f->count) >> 3;
+    f->count |= WORD_BITS - 8;
+}
+
+// n = 0 .. 16 bits; the caller makes sure that n are counted.
+static inline uint32_t FastPeek(const FastInput *f, int n)
+{
+    return (uint32_t)(f->buffer >> (WORD_BITS - 16)) >> (16 - n);
+}
+
+static inline void FastDrop(FastInput *f, int n)
+{
+    f->buffer <<= n;
+    f->count -= n;
+}
+
+static inline uint32_t FastGet(FastInput *f, int n)
+{
+    uint32_t v = FastPeek(f, n);
+    FastDrop(f, n);
+    return v;
+}
+
+// Unaligned loads and stores of 2, 4 or WORD_BYTES bytes in memory order;
+// the compiler turns these into single moves.
+static inline uint16_t Load16(const uint8_t *p)
+{
+    uint16_t v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+
+static inline uint32_t Load32(const uint8_t *p)
+{
+    uint32_t v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+
+static inline BitWord LoadRaw(const uint8_t *p)
+{
+    BitWord v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+
+static inline void Store16(uint8_t *p, uint16_t v) { __builtin_memcpy(p, &v, sizeof v); }
+static inline void Store32(uint8_t *p, uint32_t v) { __builtin_memcpy(p, &v, sizeof v); }
+static inline void StoreRaw(uint8_t *p, BitWord v) { __builtin_memcpy(p, &v, sizeof v); }
+
+// Copies count bytes forward, byte i after byte i - 1, so that a source
+// fewer than count bytes behind the destination repeats what this copy has
+// written (distance 1, length 5 writes the previous byte five times).
+//
+// A source that ends before the destination begins, or that lies ahead of
+// it, never reads a byte this copy has written: there loads may run ahead
+// of stores, and the last word is loaded first so that it can close the
+// copy overlapping the word before it. A source less than a word behind
+// repeats a pattern of `gap` bytes: once the first wide - gap bytes are
+// out, the source `wide` behind (a multiple of the pattern, at least a
+// word) holds the same pattern, and words read only bytes already written.
+static inline void CopyForward(uint8_t *to, const uint8_t *from, int32_t count)
+{
+    uintptr_t gap = (uintptr_t)to - (uintptr_t)from;
+    if (gap >= (uintptr_t)count) {
+        if (count >= WORD_BYTES) {
+            BitWord last = LoadRaw(from + count - WORD_BYTES);
+            for (; count > WORD_BYTES; count -= WORD_BYTES, to += WORD_BYTES, from += WORD_BYTES)
+                StoreRaw(to, LoadRaw(from));
+            StoreRaw(to + count - WORD_BYTES, last);
+        } else if (count >= 4) {
+            uint32_t first = Load32(from);
+            uint32_t last = Load32(from + count - 4);
+            Store32(to, first);
+            Store32(to + count - 4, last);
+        } else if (count >= 2) {
+            uint16_t first = Load16(from);
+            uint16_t last = Load16(from + count - 2);
+            Store16(to, first);
+            Store16(to + count - 2, last);
+        } else if (count == 1) {
+            *to = *from;
+        }
+        return;
+    }
+    if (gap == 0)
+        return;  // onto itself: the window keeps what it held
+    if (gap < (uintptr_t)WORD_BYTES) {
+        uintptr_t wide = gap;
+        while (wide < (uintptr_t)WORD_BYTES)
+            wide += gap;
+        for (uintptr_t head = wide - gap; head > 0 && count > 0; head--, count--)
+            *to++ = *from++;
+        from = to - wide;
+    }
+    for (; count >= WORD_BYTES; count -= WORD_BYTES, to += WORD_BYTES, from += WORD_BYTES)
+        StoreRaw(to, LoadRaw(from));
+    for (; count > 0; count--)
+        *to++ = *from++;
+}
+
+// CopyMatch for a match that ends before the block does (pos + length <
+// blockLength), so that no flush comes between its bytes; the source is
+// split where it passes the window's end.
+static inline void CopyMatchInBlock(int32_t pos, int32_t distance, int32_t length)
+{
+    int32_t start = (pos - distance) & (WINDOW_SIZE - 1);
+    int32_t first = WINDOW_SIZE - start;
+    if (first >= length) {
+        CopyForward(window + pos, window + start, length);
+        return;
+    }
+    CopyForward(window + pos, window + start, first);
+    CopyForward(window + pos + first, window, length - first);
+}

@@ -5,9 +5,10 @@
 #include "extract/extract.h"
 #include "shell/shell.h"
 
-// 64 KiB in .bss: the stub's file must not carry it.
+// 64 KiB in .bss: the stub's file must not carry it; nor the 4 KiB of CRC
+// rows, which are built at run time.
 uint8_t window[WINDOW_SIZE];
-uint16_t crcTable[256];
+uint16_t crcTable[8][256];
 DecoderFrame frame;
 
 // ---- CRC-16: reflected polynomial 0xA001, initial value 0, no final XOR.
@@ -18,7 +19,13 @@ void BuildCrcTable(void)
         uint32_t c = i;
         for (int k = 0; k < 8; k++)
             c = (c & 1) ? (c >> 1) ^ 0xA001 : c >> 1;
-        crcTable[i] = (uint16_t)c;
+        crcTable[0][i] = (uint16_t)c;
+    }
+    for (int k = 1; k < 8; k++) {
+        for (uint32_t i = 0; i < 256; i++) {
+            uint32_t c = crcTable[k - 1][i];
+            crcTable[k][i] = (uint16_t)((c >> 8) ^ crcTable[0][c & 0xFF]);
+        }
     }
 }
 
@@ -26,11 +33,20 @@ void ResetCrc(void) { frame.crcValue = 0; }
 
 uint32_t GetCrc(void) { return frame.crcValue; }
 
+// Eight bytes per step: the 16-bit CRC meets only the first two of them,
+// and each byte's share after the bytes behind it comes from its own row,
+// so the eight lookups do not wait for each other.
 void UpdateCrc(const uint8_t *bytes, int32_t count)
 {
     uint32_t crc = frame.crcValue;
-    for (int32_t i = 0; i < count; i++)
-        crc = crcTable[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
+    for (; count >= 8; count -= 8, bytes += 8) {
+        uint32_t a = crc ^ bytes[0] ^ ((uint32_t)bytes[1] << 8);
+        crc = crcTable[7][a & 0xFF] ^ crcTable[6][a >> 8];
+        for (int k = 2; k < 8; k++)
+            crc ^= crcTable[7 - k][bytes[k]];
+    }
+    for (; count > 0; count--, bytes++)
+        crc = crcTable[0][(crc ^ *bytes) & 0xFF] ^ (crc >> 8);
     frame.crcValue = crc;
 }
 
@@ -44,14 +60,10 @@ void LeaveDecode(int32_t code)
 
 // ---- Bit input.
 
-static const uint16_t bitMask[17] = {
-    0x0000, 0x0001, 0x0003, 0x0007, 0x000F, 0x001F, 0x003F, 0x007F, 0x00FF,
-    0x01FF, 0x03FF, 0x07FF, 0x0FFF, 0x1FFF, 0x3FFF, 0x7FFF, 0xFFFF,
-};
-
 void InitBitInput(const MemberHeader *header)
 {
     BitInput *in = &frame.input;
+    in->bitBuffer = 0;
     in->bitCount = 0;
     in->chunkPos = 0;
     in->chunkFill = 0;
@@ -59,22 +71,24 @@ void InitBitInput(const MemberHeader *header)
     in->endOfInputExit = Damaged;
 }
 
-// Loads bytes until at least `need` (<= 16) bits are held. Returns 0 when
+// Loads bytes until at least `need` (<= 16) bits are counted. Returns 0 when
 // the member's packed data ends first; what could be loaded stays loaded.
-// Two bytes go in per step whenever two are there, so bitCount stays <= 31.
+// The next chunk is read only when a bit of it is needed, so reads (and
+// their failures) come exactly where loading two bytes at a time would
+// bring them; within the chunk, loading ahead is invisible.
 static int FillBits(int need)
 {
     BitInput *in = &frame.input;
     while (in->bitCount < need) {
         int32_t avail = in->chunkFill - in->chunkPos;
-        if (avail >= 2) {
-            in->bitBuffer = (in->bitBuffer << 16) | ((uint32_t)in->inputChunk[in->chunkPos] << 8) |
-                            in->inputChunk[in->chunkPos + 1];
-            in->chunkPos += 2;
-            in->bitCount += 16;
-        } else if (avail == 1) {
-            in->bitBuffer = (in->bitBuffer << 8) | in->inputChunk[in->chunkPos];
-            in->chunkPos += 1;
+        if (avail >= WORD_BYTES) {
+            FastInput f;
+            BeginFastInput(&f);
+            FastRefill(&f);
+            EndFastInput(&f);
+        } else if (avail > 0) {
+            // bitCount < 16 here, so the byte fits below the counted bits.
+            in->bitBuffer |= (BitWord)in->inputChunk[in->chunkPos++] << (WORD_BITS - 8 - in->bitCount);
             in->bitCount += 8;
         } else {
             if (in->packedLeft == 0)
@@ -89,24 +103,33 @@ static int FillBits(int need)
     return 1;
 }
 
+// The top 16 bits, then n of them: n = 0 .. 16 without a shift by the
+// word's full width.
+static uint32_t TopBits(int n)
+{
+    return (uint32_t)(frame.input.bitBuffer >> (WORD_BITS - 16)) >> (16 - n);
+}
+
 uint32_t GetBits(int n)
 {
     BitInput *in = &frame.input;
     if (in->bitCount < n && !FillBits(n))
         LeaveDecode(in->endOfInputExit);
+    uint32_t v = TopBits(n);
+    in->bitBuffer <<= n;
     in->bitCount -= n;
-    return (in->bitBuffer >> in->bitCount) & bitMask[n];
+    return v;
 }
 
+// Past the end the missing bits read as the zeros below the counted ones;
+// bitCount keeps the number of real bits, so a DropBits of the padding
+// fails.
 uint32_t PeekBits(int n)
 {
     BitInput *in = &frame.input;
-    if (in->bitCount < n && !FillBits(n)) {
-        // Past the end the missing bits read as zeros; bitCount keeps the
-        // number of real bits, so a DropBits of the padding fails.
-        return (in->bitBuffer << (n - in->bitCount)) & bitMask[n];
-    }
-    return (in->bitBuffer >> (in->bitCount - n)) & bitMask[n];
+    if (in->bitCount < n)
+        FillBits(n);
+    return TopBits(n);
 }
 
 void DropBits(int n)
@@ -115,6 +138,7 @@ void DropBits(int n)
     in->bitCount -= n;
     if (in->bitCount < 0)
         LeaveDecode(Damaged);
+    in->bitBuffer <<= n;
 }
 
 // After the last output byte at most 8 packed bits may remain: the fill
@@ -183,12 +207,12 @@ void PutBlock(const uint8_t *source, int32_t count)
     OutputWindow *out = &frame.output;
     while (count > 0) {
         if (out->writePos + count < out->blockLength) {
-            CopyBytes(window + out->writePos, source, count);
+            CopyForward(window + out->writePos, source, count);
             out->writePos += count;
             return;
         }
         int32_t take = out->blockLength - out->writePos;
-        CopyBytes(window + out->writePos, source, take);
+        CopyForward(window + out->writePos, source, take);
         out->writePos = out->blockLength;
         FlushBlock(count > take);
         source += take;
@@ -201,7 +225,13 @@ void PutBlock(const uint8_t *source, int32_t count)
 // the write position onto themselves.
 void CopyMatch(int32_t distance, int32_t length)
 {
-    int32_t start = (frame.output.writePos - distance) & (WINDOW_SIZE - 1);
+    OutputWindow *out = &frame.output;
+    if (out->writePos + length < out->blockLength) {
+        CopyMatchInBlock(out->writePos, distance, length);
+        out->writePos += length;
+        return;
+    }
+    int32_t start = (out->writePos - distance) & (WINDOW_SIZE - 1);
     int32_t first = WINDOW_SIZE - start < length ? WINDOW_SIZE - start : length;
     PutBlock(window + start, first);
     if (first < length)

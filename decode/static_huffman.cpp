@@ -57,12 +57,15 @@ static void SetEntries(TableEntry *e, int32_t count, int32_t tag, int32_t drop, 
     }
 }
 
+// A root of width 0 has one entry; a second copy behind it lets a fast run
+// index it with one bit like any other table and needs no test there.
 static CodeTable ConstantTable(uint32_t symbol, int32_t tag)
 {
     CodeTable table;
     table.root = poolUsed;
     table.rootBits = 0;
-    SetEntries(&tablePool[poolUsed++], 1, tag, 0, symbol);
+    SetEntries(&tablePool[poolUsed], 2, tag, 0, symbol);
+    poolUsed += 2;
     return table;
 }
 
@@ -119,6 +122,18 @@ static CodeTable BuildDecodeTable(const uint8_t *length, int32_t symbolCount,
     if (rootBits > longest)
         rootBits = longest;
 
+    // Symbols in canonical order: by length, then by symbol number.
+    uint16_t sorted[NC];
+    int32_t slot[MAX_CODE_LENGTH + 1];
+    int32_t realCodes = 0;
+    for (int32_t k = 1; k <= MAX_CODE_LENGTH; k++) {
+        slot[k] = realCodes;
+        realCodes += count[k];
+    }
+    for (int32_t s = 0; s < symbolCount; s++)
+        if (length[s] != 0)
+            sorted[slot[length[s]]++] = (uint16_t)s;
+
     // Kraft: y counts the patterns of length k still free.
     int32_t y = 1 << shortest;
     for (int32_t k = shortest; k < longest; k++) {
@@ -133,15 +148,6 @@ static CodeTable BuildDecodeTable(const uint8_t *length, int32_t symbolCount,
     // The patterns left over become codes of the longest length that no
     // symbol owns; they follow every real code.
     count[longest] += y;
-
-    // Symbols in canonical order: by length, then by symbol number. A scan
-    // per length costs little beside a block's codes and keeps the stub small.
-    uint16_t sorted[NC];
-    int32_t realCodes = 0;
-    for (int32_t k = shortest; k <= longest; k++)
-        for (int32_t s = 0; s < symbolCount; s++)
-            if (length[s] == k)
-                sorted[realCodes++] = (uint16_t)s;
 
     CodeTable table;
     table.root = poolUsed;
@@ -277,6 +283,89 @@ static CodeTable ReadCLengths(CodeTable lengthCode)
     return BuildDecodeTable(length, NC, C_ROOT_BITS);
 }
 
+// DecodeSymbol inside a fast run, where the code's bits are all counted;
+// `shift` brings the root's index bits down (a width 0 root is taken as
+// one bit wide, see ConstantTable).
+static inline uint32_t FastSymbol(FastInput *f, const TableEntry *root, int shift)
+{
+    const TableEntry *e = &root[f->buffer >> shift];
+    while (e->tag > LEAF) {
+        if (e->tag == INVALID)
+            LeaveDecode(Damaged);
+        FastDrop(f, e->drop);
+        e = &tablePool[e->value + FastPeek(f, e->tag - LEAF)];
+    }
+    FastDrop(f, e->drop);
+    return e->value;
+}
+
+static int RootShift(CodeTable table)
+{
+    return WORD_BITS - (table.rootBits > 0 ? table.rootBits : 1);
+}
+
+enum {
+    // A constant literal/length code of 511 is the longest match.
+    MAX_MATCH = 511 - 253,
+    // An item takes at most 16 + 16 + 16 bits, 6 bytes. The bit buffer
+    // runs at most 8 bytes ahead of what is taken and a refill reads a word
+    // from there, so n items read less than 8n + 2 * WORD_BYTES bytes.
+    ITEM_BYTES = 8,
+};
+
+// Decodes codes of the current block while the chunk holds enough bytes
+// for an item's refills and the block has room for the longest match
+// before its end; returns the codes left. The codes decode as in the loop
+// of DecodeStaticHuffman below.
+static int32_t DecodeFastRun(CodeTable literals, CodeTable positions, int32_t codesLeft)
+{
+    FastInput f;
+    BeginFastInput(&f);
+    const TableEntry *literalRoot = tablePool + literals.root;
+    const TableEntry *positionRoot = tablePool + positions.root;
+    int literalShift = RootShift(literals);
+    int positionShift = RootShift(positions);
+    int32_t pos = frame.output.writePos;
+    int32_t posLimit = frame.output.blockLength - MAX_MATCH;
+    for (;;) {
+        ptrdiff_t room = f.end - f.next - 2 * WORD_BYTES;
+        if (room < ITEM_BYTES || pos >= posLimit)
+            break;
+        uint32_t batch = (uint32_t)(room / ITEM_BYTES);
+        // A negative count (a block count of 0) never runs out.
+        if (batch > (uint32_t)codesLeft)
+            batch = (uint32_t)codesLeft;
+        if (batch == 0)
+            break;
+        codesLeft -= (int32_t)batch;
+        do {
+            FastRefill(&f);
+            uint32_t symbol = FastSymbol(&f, literalRoot, literalShift);
+            if (symbol < 256) {
+                window[pos++] = (uint8_t)symbol;
+                continue;
+            }
+            if (WORD_BITS < 64)
+                FastRefill(&f);
+            uint32_t p = FastSymbol(&f, positionRoot, positionShift);
+            if (p > MAX_POSITION_SYMBOL)
+                LeaveDecode(Damaged);
+            if (WORD_BITS < 64)
+                FastRefill(&f);
+            int32_t distance = 1;
+            if (p != 0)
+                distance += (1 << (p - 1)) + (int32_t)FastGet(&f, (int)p - 1);
+            int32_t length = (int32_t)symbol - 253;
+            CopyMatchInBlock(pos, distance, length);
+            pos += length;
+        } while (--batch != 0 && pos < posLimit);
+        codesLeft += (int32_t)batch;
+    }
+    EndFastInput(&f);
+    frame.output.writePos = pos;
+    return codesLeft;
+}
+
 void DecodeStaticHuffman(const MemberHeader *header, int isLh6)
 {
     int32_t positionSymbols = isLh6 ? NP_LH6 : NP_LH5;
@@ -302,20 +391,24 @@ void DecodeStaticHuffman(const MemberHeader *header, int isLh6)
         }
         blockCodesLeft--;
 
+        // One code the careful way: the first of a block, or one near the
+        // end of the chunk or of the block; then as many as a fast run takes.
         uint32_t symbol = DecodeSymbol(literals);
         if (symbol < 256) {
             PutByte((uint8_t)symbol);
-            continue;
+        } else {
+            int32_t length = (int32_t)symbol - 253;
+            uint32_t p = DecodeSymbol(positions);
+            // Only a constant position code can name a symbol whose p - 1
+            // extra bits would not fit one read; such a match is damage.
+            if (p > MAX_POSITION_SYMBOL)
+                LeaveDecode(Damaged);
+            int32_t offset = 0;
+            if (p != 0)
+                offset = (1 << (p - 1)) + (int32_t)GetBits((int)p - 1);
+            CopyMatch(offset + 1, length);
         }
-        int32_t length = (int32_t)symbol - 253;
-        uint32_t p = DecodeSymbol(positions);
-        // Only a constant position code can name a symbol whose p - 1
-        // extra bits would not fit one read; such a match is damage.
-        if (p > MAX_POSITION_SYMBOL)
-            LeaveDecode(Damaged);
-        int32_t offset = 0;
-        if (p != 0)
-            offset = (1 << (p - 1)) + (int32_t)GetBits((int)p - 1);
-        CopyMatch(offset + 1, length);
+        if (blockCodesLeft != 0)
+            blockCodesLeft = DecodeFastRun(literals, positions, blockCodesLeft);
     }
 }
