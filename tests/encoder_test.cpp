@@ -192,20 +192,6 @@ TEST(HuffmanCode, LengthsFormACompleteCodeWithinSixteenBits)
     }
 }
 
-TEST(Packer, ReproducibleAndNothingForEmpty)
-{
-    std::string input = Input("mixed.bin").substr(0, 400000);
-    for (const LzhMethodParams &params : {kLh5Params, kLh6Params}) {
-        std::vector<uint8_t> first, second, empty;
-        PackLzh((const uint8_t *)input.data(), input.size(), params, DefaultLzhEffort(params), &first);
-        PackLzh((const uint8_t *)input.data(), input.size(), params, DefaultLzhEffort(params), &second);
-        EXPECT_TRUE(first == second);
-        EXPECT_LT(first.size(), input.size() * 3 / 4);
-        PackLzh((const uint8_t *)input.data(), 0, params, DefaultLzhEffort(params), &empty);
-        EXPECT_TRUE(empty.empty());
-    }
-}
-
 // Inputs are mapped files, whose last byte may be the last of the mapping:
 // the packer must not look one byte further, not even when a match runs up
 // to the very end.
