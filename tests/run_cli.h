@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -92,8 +93,9 @@ inline CliResult RunCli(const std::vector<std::string> &args, const CliOptions &
     }
     int status = 0;
     pid_t done = 0;
-    for (long tick = 0; pid > 0 && (done = waitpid(pid, &status, WNOHANG)) == 0; tick++) {
-        if (tick == options.timeoutSeconds * 5000L) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
+    while (pid > 0 && (done = waitpid(pid, &status, WNOHANG)) == 0) {
+        if (!result.timedOut && std::chrono::steady_clock::now() > deadline) {
             result.timedOut = true;
             kill(pid, SIGKILL);
         }
