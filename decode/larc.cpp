@@ -7,8 +7,10 @@
 enum {
     LZS_RING = 2048,
     LZS_RING_START = 17,
+    LZS_MAX_MATCH = 17,
     LZ5_RING = 4096,
     LZ5_RING_START = 18,
+    LZ5_MAX_MATCH = 18,
 };
 
 // A distance of 0 names the slot about to be written; CopyMatch then copies
@@ -24,13 +26,38 @@ static void FillWindow(int32_t from, int32_t count, uint8_t value)
         window[from + i] = value;
 }
 
+// Items of a fast run (see decode.h): an item takes at most 16 bits, so one
+// refill serves it, and the block has room for the longest match.
+static void FastLzs(void)
+{
+    FastInput f;
+    BeginFastInput(&f);
+    int32_t pos = frame.output.writePos;
+    int32_t posLimit = frame.output.blockLength - LZS_MAX_MATCH;
+    while (pos < posLimit && FastInputRoom(&f, 1)) {
+        FastRefill(&f);
+        if (FastGet(&f, 1) != 0) {
+            window[pos++] = (uint8_t)FastGet(&f, 8);
+            continue;
+        }
+        int32_t slot = (int32_t)FastGet(&f, 11);
+        int32_t length = (int32_t)FastGet(&f, 4) + 2;
+        CopyMatchInBlock(pos, (pos - slot - LZS_RING_START) & (LZS_RING - 1), length);
+        pos += length;
+    }
+    EndFastInput(&f);
+    frame.output.writePos = pos;
+}
+
 void DecodeLzs(const MemberHeader *header)
 {
     InitOutput((int32_t)header->originalSize);
     FillWindow(WINDOW_SIZE - LZS_RING, LZS_RING, 0x20);
     // Items are bit-packed: a 1-bit and 8 bits of literal, or a 0-bit, an
-    // 11-bit slot and a 4-bit length (2..17).
+    // 11-bit slot and a 4-bit length (2..17). Near the end of the chunk or
+    // of the block they go one at a time the careful way.
     for (;;) {
+        FastLzs();
         if (GetBits(1) != 0) {
             PutByte((uint8_t)GetBits(8));
         } else {
@@ -57,16 +84,46 @@ static void FillLz5Ring(void)
     FillWindow(WINDOW_SIZE - LZ5_RING + 3986, 110, 0x20);
 }
 
+// Items of a fast run (see decode.h): a flag byte and two more bytes at
+// most, 24 bits, which one refill brings even to a 32-bit buffer.
+static void FastLz5(uint32_t *flags, uint32_t *mask)
+{
+    FastInput f;
+    BeginFastInput(&f);
+    int32_t pos = frame.output.writePos;
+    int32_t posLimit = frame.output.blockLength - LZ5_MAX_MATCH;
+    while (pos < posLimit && FastInputRoom(&f, 1)) {
+        FastRefill(&f);
+        *mask = ((*mask << 1) | (*mask >> 7)) & 0xFF;
+        if (*mask == 0x01)
+            *flags = FastGet(&f, 8);
+        uint32_t b = FastGet(&f, 8);
+        if (*flags & *mask) {
+            window[pos++] = (uint8_t)b;
+            continue;
+        }
+        uint32_t h = FastGet(&f, 8);
+        int32_t slot = (int32_t)(((h & 0xF0) << 4) | b);
+        int32_t length = (int32_t)(h & 0x0F) + 3;
+        CopyMatchInBlock(pos, (pos - slot - LZ5_RING_START) & (LZ5_RING - 1), length);
+        pos += length;
+    }
+    EndFastInput(&f);
+    frame.output.writePos = pos;
+}
+
 void DecodeLz5(const MemberHeader *header)
 {
     InitOutput((int32_t)header->originalSize);
     FillLz5Ring();
     // Byte-aligned items behind a flag byte per eight, read from bit 0 up:
     // a 1 flag and a literal byte, or a 0 flag and two bytes holding a 12-bit
-    // slot (low 8 bits first) and a 4-bit length (3..18).
+    // slot (low 8 bits first) and a 4-bit length (3..18). Near the end of
+    // the chunk or of the block they go one at a time the careful way.
     uint32_t flags = 0;
     uint32_t mask = 0x80;
     for (;;) {
+        FastLz5(&flags, &mask);
         mask = ((mask << 1) | (mask >> 7)) & 0xFF;
         if (mask == 0x01)
             flags = GetBits(8);

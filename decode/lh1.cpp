@@ -10,13 +10,15 @@ enum {
     LEAF_BASE = NODES,          // child[] values >= this are leaves: LEAF_BASE + symbol
     REBUILD_AT = 0x8000,
     SPACE_BYTES = 4036,         // the spaces just before the first output byte
+    SENTINELS = 4,              // freq[NODES ..]: a scan may look 4 ahead
+    MAX_MATCH = 60,
 };
 
 // Nodes are kept in non-decreasing order of frequency, so the node to swap
-// with on an update is found by a short upward scan; freq[NODES] is a
-// sentinel that no count reaches and ends that scan.
+// with on an update is found by an upward scan; freq[NODES] and the entries
+// after it are sentinels that no count reaches and end that scan.
 struct AdaptiveTree {
-    uint16_t freq[NODES + 1];
+    uint16_t freq[NODES + SENTINELS];
     uint16_t child[NODES];              // first child; the second is the next node
     uint16_t parent[NODES + SYMBOLS];   // per node, then per symbol: its leaf
 };
@@ -59,7 +61,8 @@ static void StartTree(void)
         tree.child[j] = (uint16_t)i;
         tree.parent[i] = tree.parent[i + 1] = (uint16_t)j;
     }
-    tree.freq[NODES] = 0xFFFF;
+    for (int32_t i = NODES; i < NODES + SENTINELS; i++)
+        tree.freq[i] = 0xFFFF;
     tree.parent[ROOT] = 0;
 }
 
@@ -108,22 +111,28 @@ static void BumpSymbol(int32_t s)
 {
     if (tree.freq[ROOT] == REBUILD_AT)
         RebuildTree();
-    int32_t c = tree.parent[s + LEAF_BASE];
+    // Unsigned node numbers index without a widening step.
+    uint32_t c = tree.parent[s + LEAF_BASE];
     do {
-        uint16_t k = ++tree.freq[c];
+        uint32_t k = ++tree.freq[c];
         if (k > tree.freq[c + 1]) {
-            int32_t l = c + 1;
+            // The last node still below k. The order makes a skip of four
+            // safe when the fourth is below k; runs of equal counts are long
+            // while counts are small.
+            uint32_t l = c + 1;
+            while (k > tree.freq[l + 4])
+                l += 4;
             while (k > tree.freq[l + 1])
                 l++;
             tree.freq[c] = tree.freq[l];
-            tree.freq[l] = k;
+            tree.freq[l] = (uint16_t)k;
 
-            int32_t i = tree.child[c];
+            uint32_t i = tree.child[c];
             tree.parent[i] = (uint16_t)l;
             if (i < LEAF_BASE)
                 tree.parent[i + 1] = (uint16_t)l;
 
-            int32_t j = tree.child[l];
+            uint32_t j = tree.child[l];
             tree.child[l] = (uint16_t)i;
             tree.parent[j] = (uint16_t)c;
             if (j < LEAF_BASE)
@@ -166,6 +175,48 @@ static int32_t DecodeMatchPosition(void)
     return (int32_t)(((uint32_t)posHighBits[i] << 6) | low);
 }
 
+enum {
+    // A fast run item's bits: a path of at most SYMBOLS - 1 levels (a
+    // binary tree of 314 leaves is no deeper) and 14 position bits, 41
+    // bytes; the buffer runs up to 8 bytes ahead of them and a refill reads
+    // a word from there.
+    ITEM_ROOM = 50 + WORD_BYTES,
+};
+
+// Items of a fast run (see decode.h), decoded as in DecodeLh1 below.
+static void FastLh1(void)
+{
+    FastInput f;
+    BeginFastInput(&f);
+    int32_t pos = frame.output.writePos;
+    int32_t posLimit = frame.output.blockLength - MAX_MATCH;
+    while (pos < posLimit && f.end - f.next >= ITEM_ROOM) {
+        uint32_t c = tree.child[ROOT];
+        do {
+            if (f.count == 0)
+                FastRefill(&f);
+            c = tree.child[c + (uint32_t)(f.buffer >> (WORD_BITS - 1))];
+            FastDrop(&f, 1);
+        } while (c < LEAF_BASE);
+        int32_t s = (int32_t)c - LEAF_BASE;
+        BumpSymbol(s);
+        if (s < 256) {
+            window[pos++] = (uint8_t)s;
+            continue;
+        }
+        if (f.count < 14)
+            FastRefill(&f);
+        uint32_t i = FastGet(&f, 8);
+        int32_t n = posCodeLength[i];
+        uint32_t low = ((i << (n - 2)) | FastGet(&f, n - 2)) & 0x3F;
+        int32_t position = (int32_t)(((uint32_t)posHighBits[i] << 6) | low);
+        CopyMatchInBlock(pos, position + 1, s - 253);
+        pos += s - 253;
+    }
+    EndFastInput(&f);
+    frame.output.writePos = pos;
+}
+
 void DecodeLh1(const MemberHeader *header)
 {
     InitOutput((int32_t)header->originalSize);
@@ -175,7 +226,10 @@ void DecodeLh1(const MemberHeader *header)
         window[i] = 0x20;
     BuildPositionTables();
     StartTree();
+    // Near the end of the chunk or of the block, one item at a time the
+    // careful way.
     for (;;) {
+        FastLh1();
         int32_t s = DecodeTreeSymbol();
         if (s < 256) {
             PutByte((uint8_t)s);
