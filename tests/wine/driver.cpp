@@ -25,28 +25,14 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <set>
+
 enum { ID_EDIT = 1001, ID_EXTRACT = 1002, ID_CANCEL = 1003, ID_PROGRESS_BAR = 1005, ID_BOX_TEXT = 0xFFFF };
 
 static DWORD processId;
 static HANDLE process;
-static const char *shots;  // DIR\PREFIX of the screenshots, or null
-static int shotNumber;
-static HWND known[256];  // windows already reported (and boxes answered)
-static int knownCount;
-
-static bool Known(HWND window)
-{
-    for (int i = 0; i < knownCount; i++)
-        if (known[i] == window)
-            return true;
-    return false;
-}
-
-static void Remember(HWND window)
-{
-    if (knownCount < 256)
-        known[knownCount++] = window;
-}
+static const char *shots;      // DIR\PREFIX of the screenshots, or null
+static std::set<HWND> known;  // windows already reported (and boxes answered)
 
 struct Found {
     HWND target, progress, box, other;
@@ -67,7 +53,7 @@ static BOOL CALLBACK CollectWindow(HWND window, LPARAM context)
         found->progress = window;
     else if (!GetDlgItem(window, ID_BOX_TEXT))
         found->other = window;
-    else if (!Known(window))
+    else if (!known.count(window))
         found->box = window;
     return TRUE;
 }
@@ -79,14 +65,15 @@ static Found Look(void)
     return found;
 }
 
-// What the screen shows of the window, as a 24-bit BMP.
+// What the screen shows of the window, as a 24-bit BMP, once it has painted.
 static void Screenshot(HWND window, const char *kind)
 {
+    static int number;
+    RECT r;
     if (!shots)
         return;
-    Sleep(200);  // let it paint
-    RECT r;
-    if (!GetWindowRect(window, &r) || r.right <= r.left || r.bottom <= r.top)
+    Sleep(200);
+    if (!GetWindowRect(window, &r))
         return;
     int w = r.right - r.left, h = r.bottom - r.top;
     HDC screen = GetDC(0), memory = CreateCompatibleDC(screen);
@@ -98,14 +85,14 @@ static void Screenshot(HWND window, const char *kind)
     BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
     GdiFlush();
     char path[MAX_PATH];
-    snprintf(path, sizeof path, "%s-%02d-%s.bmp", shots, ++shotNumber, kind);
-    if (FILE *f = fopen(path, "wb")) {
-        DWORD imageSize = (((DWORD)w * 3 + 3) & ~3u) * (DWORD)h;
-        BITMAPFILEHEADER file = {0x4D42, 0, 0, 0, sizeof file + sizeof info.bmiHeader};
-        file.bfSize = file.bfOffBits + imageSize;
+    snprintf(path, sizeof path, "%s-%02d-%s.bmp", shots, ++number, kind);
+    FILE *f = pixels ? fopen(path, "wb") : 0;
+    if (f) {
+        DWORD size = (((DWORD)w * 3 + 3) & ~3u) * (DWORD)h, offset = sizeof(BITMAPFILEHEADER) + sizeof info.bmiHeader;
+        BITMAPFILEHEADER file = {0x4D42, offset + size, 0, 0, offset};
         fwrite(&file, sizeof file, 1, f);
         fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, f);
-        fwrite(pixels, 1, imageSize, f);
+        fwrite(pixels, 1, size, f);
         fclose(f);
     }
     SelectObject(memory, old);
@@ -140,59 +127,48 @@ static void PressKey(HWND control, WPARAM key)
 
 static bool Starts(const char *text, const char *prefix) { return strncmp(text, prefix, strlen(prefix)) == 0; }
 
-// Plays one target-dialog step; false for a step it does not know.
-static bool ActOnTarget(HWND target, const char *step)
+// Plays one step on the target dialog or a box; false for one it cannot play.
+static bool Act(HWND window, const char *step)
 {
-    HWND edit = GetDlgItem(target, ID_EDIT);
+    HWND edit = GetDlgItem(window, ID_EDIT);
     DWORD_PTR result;
-    if (const char *path = strchr(step, '='))
-        SendMessageTimeoutA(edit, WM_SETTEXT, 0, (LPARAM)(path + 1), SMTO_ABORTIFHUNG, 5000, &result);
-    if (Starts(step, "target:extract"))
-        Click(target, ID_EXTRACT);
-    else if (Starts(step, "target:enter="))
-        PressKey(edit, VK_RETURN);
-    else if (strcmp(step, "target:cancel") == 0)
-        Click(target, ID_CANCEL);
-    else if (strcmp(step, "target:escape") == 0)
-        PressKey(edit, VK_ESCAPE);
-    else
-        return false;
-    return true;
-}
-
-// Answers a box and, with "+stop" or "+escape", cancels in the progress
-// dialog behind it; false for a step it cannot play.
-static bool AnswerBox(HWND box, const char *step)
-{
+    if (Starts(step, "target:")) {
+        if (const char *path = strchr(step, '='))
+            SendMessageTimeoutA(edit, WM_SETTEXT, 0, (LPARAM)(path + 1), SMTO_ABORTIFHUNG, 5000, &result);
+        if (Starts(step, "target:extract"))
+            Click(window, ID_EXTRACT);
+        else if (Starts(step, "target:enter="))
+            PressKey(edit, VK_RETURN);
+        else if (strcmp(step, "target:cancel") == 0)
+            Click(window, ID_CANCEL);
+        else if (strcmp(step, "target:escape") == 0)
+            PressKey(edit, VK_ESCAPE);
+        else
+            return false;
+        return true;
+    }
     static const struct {
         const char *name;
         int id;
-    } answers[] = {{"yes", IDYES}, {"no", IDNO}, {"cancel", IDCANCEL}, {"ok", IDOK}};
-    const char *answer = step + 4;
-    size_t length = strcspn(answer, "+");
-    int id = 0;
-    for (const auto &a : answers)
-        if (strlen(a.name) == length && strncmp(a.name, answer, length) == 0)
-            id = a.id;
-    if (!id)
-        return false;
-    Click(box, id);
-    if (!answer[length])
-        return true;
-    HWND progress = Look().progress;
-    if (!progress)
-        return false;
-    if (strcmp(answer + length, "+escape") == 0)
-        PressKey(GetDlgItem(progress, ID_CANCEL), VK_ESCAPE);
-    else
-        Click(progress, ID_CANCEL);
-    return true;
+    } answers[] = {{"box:yes", IDYES}, {"box:no", IDNO}, {"box:cancel", IDCANCEL}, {"box:ok", IDOK}};
+    for (const auto &a : answers) {
+        const char *then = step + strlen(a.name);
+        if (!Starts(step, a.name) || (*then && *then != '+'))
+            continue;
+        Click(window, a.id);
+        HWND progress = *then ? Look().progress : 0;
+        if (progress && strcmp(then, "+escape") == 0)
+            PressKey(GetDlgItem(progress, ID_CANCEL), VK_ESCAPE);
+        else if (progress && strcmp(then, "+stop") == 0)
+            Click(progress, ID_CANCEL);
+        return !*then || progress;
+    }
+    return false;
 }
 
 static int Fail(const char *what, const char *detail)
 {
     printf("error %s%s%s\n", what, detail ? ": " : "", detail ? detail : "");
-    fflush(stdout);
     TerminateProcess(process, 99);
     return 3;
 }
@@ -216,46 +192,40 @@ int main(int argc, char **argv)
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info;
-    if (!CreateProcessA(exe, commandLine, 0, 0, FALSE, 0, 0, cwd, &startup, &info)) {
-        printf("error cannot start %s (%lu)\n", exe, GetLastError());
-        return 3;
-    }
+    if (!CreateProcessA(exe, commandLine, 0, 0, FALSE, 0, 0, cwd, &startup, &info))
+        return Fail("cannot start", exe);
     CloseHandle(info.hThread);
     processId = info.dwProcessId;
     process = info.hProcess;
 
     DWORD start = GetTickCount();
-    bool sawProgress = false;
     while (WaitForSingleObject(process, 5) != WAIT_OBJECT_0) {
+        const char *step = next < stepCount ? steps[next] : 0;
         if (GetTickCount() - start > 60000)
-            return Fail("timeout", next < stepCount ? steps[next] : "waiting for the exit");
+            return Fail("timeout", step ? step : "waiting for the exit");
         Found found = Look();
         if (found.other)
             return Fail("unknown window", 0);
-        if (found.progress && !sawProgress) {
-            sawProgress = true;
+        if (found.progress && known.insert(found.progress).second)
             Screenshot(found.progress, "progress");
-        }
         if (found.box) {
             char caption[256] = "", text[1024] = "";
             Sleep(50);  // let the box finish its creation before reading it
-            GetWindowTextA(found.box, caption, sizeof caption);
+            GetWindowTextA(found.box, caption, sizeof caption - 2);
             GetWindowTextA(GetDlgItem(found.box, ID_BOX_TEXT), text, sizeof text);
-            strcat(caption, ": ");
-            Report("box", caption, text);
+            Report("box", strcat(caption, ": "), text);
             Screenshot(found.box, "box");
-            Remember(found.box);
-            if (next == stepCount || !Starts(steps[next], "box:"))
-                return Fail("unexpected message box", next < stepCount ? steps[next] : 0);
-            if (!AnswerBox(found.box, steps[next]))
-                return Fail("cannot play", steps[next]);
+            known.insert(found.box);
+            if (!step || !Starts(step, "box:"))
+                return Fail("unexpected message box", step);
+            if (!Act(found.box, step))
+                return Fail("cannot play", step);
             next++;
             continue;
         }
-        if (found.target && !Known(found.target)) {
+        if (found.target && known.insert(found.target).second) {
             char text[MAX_PATH + 1] = "";
             DWORD_PTR result;
-            Remember(found.target);
             Sleep(50);
             SendMessageTimeoutA(GetDlgItem(found.target, ID_EDIT), WM_GETTEXT, sizeof text, (LPARAM)text,
                                 SMTO_ABORTIFHUNG, 5000, &result);
@@ -264,18 +234,14 @@ int main(int argc, char **argv)
         }
         // A target step acts on the enabled dialog (no box in front of it);
         // after a box it may be pressed again.
-        if (found.target && next < stepCount && Starts(steps[next], "target:") && IsWindowEnabled(found.target)) {
-            if (!ActOnTarget(found.target, steps[next]))
-                return Fail("unknown step", steps[next]);
+        if (found.target && step && Starts(step, "target:") && IsWindowEnabled(found.target)) {
+            if (!Act(found.target, step))
+                return Fail("unknown step", step);
             next++;
         }
     }
     DWORD code = 0;
     GetExitCodeProcess(process, &code);
     printf("exit %lu\n", code);
-    if (next < stepCount) {
-        printf("error steps left: %s\n", steps[next]);
-        return 3;
-    }
-    return 0;
+    return next < stepCount ? Fail("steps left", steps[next]) : 0;
 }

@@ -3,19 +3,13 @@
 // script and reports every dialog and message box it meets (and leaves a
 // screenshot of each in build/screenshots). Each test compares the report
 // and the files on disk with what the user must see and get.
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
-#include <string>
-#include <vector>
-
+#include "tests/cli_fixture.h"
 #include "tests/lzh_builder.h"
 #include "tests/manifest.h"
-#include "tests/run_cli.h"
 
 namespace {
 
@@ -25,22 +19,6 @@ const char kDamaged[] = "box Error: The archive is damaged.";
 const char kGoOn[] = "box Warning: Do you want to cancel extracting?";
 const char kReallyCancel[] = "box Warning: Do you really want to cancel?";
 const char kSetup[] = "box Execute: Do you want to execute setup now?";
-
-std::string ReadFile(const std::string &path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-void WriteFile(const std::string &path, const std::string &bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-
-bool Exists(const std::string &path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
 
 void Shell(const std::string &command) { ASSERT_EQ(system(command.c_str()), 0) << command; }
 
@@ -72,8 +50,8 @@ public:
     void SetUp() override
     {
         Shell(std::string(WINE_SESSION_SCRIPT) + " ensure " + WINE_SESSION_DIR);
-        std::string display = ReadFile(std::string(WINE_SESSION_DIR) + "/display");
-        display.erase(display.find_last_not_of(" \n") + 1);
+        std::string display;
+        std::ifstream(std::string(WINE_SESSION_DIR) + "/display") >> display;
         setenv("DISPLAY", (":" + display).c_str(), 1);
         setenv("WINEPREFIX", (std::string(WINE_SESSION_DIR) + "/prefix").c_str(), 1);
         setenv("WINEDEBUG", "-all", 1);
@@ -84,32 +62,30 @@ public:
 
 const ::testing::Environment *const session = ::testing::AddGlobalTestEnvironment(new WineSession);
 
-class WineTest : public ::testing::Test {
+// The test's folder is the self-extractor's current directory.
+class WineTest : public CliTest {
 protected:
-    std::string work, name;  // the test's folder (the self-extractor's current directory) and name
+    std::string name;
     int runs = 0;
 
     void SetUp() override
     {
+        CliTest::SetUp();
         name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         for (char &c : name)
             c = isalnum((unsigned char)c) ? c : '_';
-        work = std::string(WINE_WORK_DIR) + "/" + name;
-        Shell("rm -rf '" + work + "' && mkdir -p '" + work + "' '" + SCREENSHOT_DIR + "'");
+        Shell("mkdir -p '" SCREENSHOT_DIR "'");
     }
-
-    std::string Path(const std::string &relative) const { return work + "/" + relative; }
 
     void MakeSfx(const std::string &archivePath, const std::string &exe = "sample.exe")
     {
-        CliResult r = RunCli({CORVANE_SFX, "make", "--stub", CORVANE_STUB64, "-o", Path(exe), archivePath});
+        RunResult r = Cli({"make", "--stub", CORVANE_STUB64, "-o", Path(exe), archivePath});
         ASSERT_EQ(r.exitCode, 0) << r.err;
     }
 
     void MakeSfxFrom(const std::vector<lzh::Member> &members, const std::string &exe = "sample.exe")
     {
-        WriteFile(Path("archive.lzh"), lzh::Archive(members));
-        MakeSfx(Path("archive.lzh"), exe);
+        MakeSfx(Write("archive.lzh", lzh::Archive(members)), exe);
     }
 
     // Plays the steps and checks the driver's report: the proposal, then
@@ -117,7 +93,7 @@ protected:
     void Play(const Lines &steps, Lines expected, const std::string &exe = "sample.exe")
     {
         std::string shots = Path(name + "-" + std::to_string(++runs));
-        Lines args = {WINE_EXECUTABLE, WINE_DRIVER, "--cwd", WindowsPath(work), "--shots", WindowsPath(shots),
+        Lines args = {WINE_EXECUTABLE, WINE_DRIVER, "--cwd", WindowsPath(root), "--shots", WindowsPath(shots),
                       WindowsPath(Path(exe))};
         args.insert(args.end(), steps.begin(), steps.end());
         CliOptions options;
@@ -153,7 +129,7 @@ protected:
             EXPECT_EQ(S_ISDIR(st.st_mode), e.kind == "dir");
             if (e.kind == "dir")
                 continue;
-            EXPECT_TRUE(ReadFile(into + "/" + e.path) == ReadFile(TestData("inputs/" + e.input))) << "contents differ";
+            EXPECT_TRUE(Read(into + "/" + e.path) == Read(TestData("inputs/" + e.input))) << "contents differ";
             EXPECT_EQ((long long)st.st_mtime, ExpectedWriteTime(e));
             EXPECT_EQ((st.st_mode & 0222) == 0, (e.attribute & 1) != 0) << "read-only";
         }
@@ -201,8 +177,8 @@ TEST_F(WineTest, IncorrectPathIsAskedAgainThenEnterExtracts)
     // try, where a relative path counts from the current directory.
     MakeSfxFrom({lzh::Stored("a.txt", "first"), lzh::Stored("d/b.txt", "second", 2)});
     Play({"target:extract=", "box:ok", "target:enter=rel\\out"}, {"box Error: Incorrect path.", "exit 0"});
-    EXPECT_EQ(ReadFile(Path("rel/out/a.txt")), "first");
-    EXPECT_EQ(ReadFile(Path("rel/out/d/b.txt")), "second");
+    EXPECT_EQ(Read(Path("rel/out/a.txt")), "first");
+    EXPECT_EQ(Read(Path("rel/out/d/b.txt")), "second");
 }
 
 // ---- Replacing existing files: a.txt, and c.txt, which is read-only.
@@ -223,16 +199,16 @@ TEST_F(WineTest, ReplaceYesNoAndCancel)
     for (const auto &k : cases) {
         SCOPED_TRACE(k.answers[0] + " " + k.answers[1]);
         Shell("rm -rf '" + Path("out") + "' && mkdir '" + Path("out") + "'");
-        WriteFile(Path("out/a.txt"), "old a");
-        WriteFile(Path("out/c.txt"), "old c");
+        Write("out/a.txt", "old a");
+        Write("out/c.txt", "old c");
         chmod(Path("out/c.txt").c_str(), 0444);
         Lines steps = {"target:extract=" + Out()};
         steps.insert(steps.end(), k.answers.begin(), k.answers.end());
         Play(steps, k.said);
-        EXPECT_EQ(ReadFile(Path("out/a.txt")), k.a);
+        EXPECT_EQ(Read(Path("out/a.txt")), k.a);
         EXPECT_EQ(Exists(Path("out/b.txt")), k.b != nullptr);
-        EXPECT_EQ(ReadFile(Path("out/b.txt")), k.b ? k.b : "");
-        EXPECT_EQ(ReadFile(Path("out/c.txt")), k.c);
+        EXPECT_EQ(Read(Path("out/b.txt")), k.b ? k.b : "");
+        EXPECT_EQ(Read(Path("out/c.txt")), k.c);
     }
 }
 
@@ -242,30 +218,29 @@ TEST_F(WineTest, DamagedMemberThenStopOrGoOn)
 {
     // One byte of text.txt's stored data changed: its CRC fails, the
     // members around it are fine.
-    std::string archive = ReadFile(TestData("lh0-l1.lzh"));
+    std::string archive = Read(TestData("lh0-l1.lzh"));
     for (const ManifestEntry &e : ReadManifest(CORVANE_TEST_DATA, "lh0-l1.lzh"))
         if (e.path == "text.txt")
             archive[e.packedOffset + 1000] ^= 0x20;
-    WriteFile(Path("archive.lzh"), archive);
-    MakeSfx(Path("archive.lzh"));
+    MakeSfx(Write("archive.lzh", archive));
     for (bool stop : {true, false}) {
         SCOPED_TRACE(stop ? "stop" : "go on");
         Shell("rm -rf '" + Path("sample") + "'");
         Play({"target:extract", "box:ok", stop ? "box:yes" : "box:no"}, {kDamaged, kGoOn, stop ? "exit 1" : "exit 0"});
-        EXPECT_TRUE(ReadFile(Path("sample/runs.bin")) == ReadFile(TestData("inputs/runs.bin")));
+        EXPECT_TRUE(Read(Path("sample/runs.bin")) == Read(TestData("inputs/runs.bin")));
         EXPECT_FALSE(Exists(Path("sample/text.txt"))) << "a damaged member leaves no file";
-        EXPECT_TRUE(ReadFile(Path("sample/random.bin")) == (stop ? "" : ReadFile(TestData("inputs/random.bin"))));
+        EXPECT_TRUE(Read(Path("sample/random.bin")) == (stop ? "" : Read(TestData("inputs/random.bin"))));
     }
 }
 
 TEST_F(WineTest, DamagedStubIsRefusedBeforeAnythingIsWritten)
 {
     MakeSfxFrom({lzh::Stored("a.txt", "a")});
-    std::string sfx = ReadFile(Path("sample.exe"));
+    std::string sfx = Read(Path("sample.exe"));
     size_t dosMessage = sfx.find("Needs Windows.");
     ASSERT_NE(dosMessage, std::string::npos);
     sfx[dosMessage] = 'n';  // a byte Windows never reads: only the stub's sum notices
-    WriteFile(Path("sample.exe"), sfx);
+    Write("sample.exe", sfx);
     Play({"target:extract", "box:ok"}, {"box Error: The self-extracting archive is damaged.", "exit 1"});
     EXPECT_FALSE(Exists(Path("sample/a.txt")));
 }
@@ -275,14 +250,14 @@ TEST_F(WineTest, DamagedStubIsRefusedBeforeAnythingIsWritten)
 
 TEST_F(WineTest, SetupOfferYesAndNo)
 {
-    MakeSfxFrom({lzh::Stored("readme.txt", "read me"), lzh::Stored("disk1/Setup.exe", ReadFile(WINE_SETUP_PROBE), 1),
+    MakeSfxFrom({lzh::Stored("readme.txt", "read me"), lzh::Stored("disk1/Setup.exe", Read(WINE_SETUP_PROBE), 1),
                  lzh::Stored("disk2/SETUP.EXE", "second, never offered", 2)});
     for (bool yes : {false, true}) {
         std::string out = yes ? "yes" : "no", note = Path(out + "/disk1/SETUP-RAN.TXT");
         Play({"target:extract=" + WindowsPath(Path(out)), yes ? "box:yes" : "box:no"}, {kSetup, "exit 0"});
         for (int i = 0; i < (yes ? 100 : 15) && !Exists(note); i++)
             usleep(100000);
-        EXPECT_EQ(ReadFile(note), yes ? WindowsPath(Path(out + "/disk1")) : "");
+        EXPECT_EQ(Read(note), yes ? WindowsPath(Path(out + "/disk1")) : "");
     }
 }
 
@@ -294,7 +269,7 @@ TEST_F(WineTest, SetupOfferYesAndNo)
 TEST_F(WineTest, PlantedDllBesideTheStubIsNotLoaded)
 {
     std::string marker = Path("planted-dll-loaded.txt");
-    Shell("cp '" + std::string(WINE_PLANTED_DLL) + "' '" + std::string(WINE_PLAIN_LOADER) + "' '" + work + "'");
+    Shell("cp '" + std::string(WINE_PLANTED_DLL) + "' '" + std::string(WINE_PLAIN_LOADER) + "' '" + root + "'");
     std::string saved = getenv("WINEDLLOVERRIDES");
     setenv("WINEDLLOVERRIDES", (saved + ";comctl32=n,b").c_str(), 1);
     CliResult control = RunCli({WINE_EXECUTABLE, Path("plain_loader.exe")});
@@ -305,7 +280,7 @@ TEST_F(WineTest, PlantedDllBesideTheStubIsNotLoaded)
     MakeSfxFrom({lzh::Stored("a.txt", "a")});
     Play({"target:extract=" + WindowsPath(Path("out"))}, {"exit 0"});
     setenv("WINEDLLOVERRIDES", saved.c_str(), 1);
-    EXPECT_EQ(ReadFile(Path("out/a.txt")), "a");
+    EXPECT_EQ(Read(Path("out/a.txt")), "a");
     EXPECT_FALSE(Exists(marker));
 }
 
@@ -324,7 +299,7 @@ TEST_F(WineTest, CancelInTheProgressDialogYesAndNo)
     for (const auto &k : cases) {
         SCOPED_TRACE(std::string(k.replace) + " " + k.really);
         Shell("rm -rf '" + Path("out") + "' && mkdir '" + Path("out") + "'");
-        WriteFile(Path("out/over64k.bin"), "to be replaced");
+        Write("out/over64k.bin", "to be replaced");
         Play({"target:extract=" + Out(), k.replace, k.really},
              {"box Warning: Do you want to replace the file\\n" + Out() + "\\over64k.bin?", kReallyCancel, k.exit});
         if (std::string(k.exit) == "exit 0") {
@@ -332,7 +307,7 @@ TEST_F(WineTest, CancelInTheProgressDialogYesAndNo)
             continue;
         }
         EXPECT_FALSE(Exists(Path("out/over64k.bin"))) << "the member being decoded is removed";
-        EXPECT_TRUE(ReadFile(Path("out/exact64k.bin")) == ReadFile(TestData("inputs/exact64k.bin")));
+        EXPECT_TRUE(Read(Path("out/exact64k.bin")) == Read(TestData("inputs/exact64k.bin")));
         EXPECT_FALSE(Exists(Path("out/runs.bin"))) << "nothing after the cancel";
     }
 }
