@@ -111,48 +111,8 @@ TEST_F(ExtractTest, Level2TimeBefore1980BecomesFirstDosDay)
     EXPECT_EQ(ModTime(Path("out/old.txt")), LocalTime(1980, 1, 1, 0, 0, 0));
 }
 
-// ---- Locating the archive and checking the stub.
-
-TEST_F(ExtractTest, ArchiveIsFoundAtEveryAlignedOffsetUpTo65536)
-{
-    std::string archive = lzh::Archive({lzh::Stored("f.txt", "found")});
-    for (size_t at : {512u, 4096u, 65536u}) {
-        SCOPED_TRACE(at);
-        std::string file = Write("a.exe", lzh::SelfExtracting(archive, 300, at));
-        RunResult r = Extract(file);
-        EXPECT_EQ(r.exitCode, 0) << r.err;
-        EXPECT_EQ(Read(Path("out/f.txt")), "found");
-    }
-}
-
-TEST_F(ExtractTest, ArchiveBeyond65536OrUnalignedIsNotFound)
-{
-    std::string archive = lzh::Archive({lzh::Stored("f.txt", "lost")});
-    std::string file = Write("a.exe", lzh::SelfExtracting(archive, 300, 66048));
-    RunResult r = Extract(file);
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(Occurrences(r.err, "Error: Cannot find the LHA archive."), 1) << r.err;
-    EXPECT_FALSE(Exists(Path("out")));
-
-    // Unaligned in a short file: everything before the end mark counts as
-    // stub, and the stub's checksum fails.
-    std::string shortFile = lzh::SelfExtracting("", 300, 512) + std::string(100, 'x') + archive;
-    file = Write("b.exe", shortFile);
-    r = Extract(file);
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(Occurrences(r.err, "Error: The self-extracting archive is damaged."), 1) << r.err;
-}
-
-TEST_F(ExtractTest, ChangedStubByteIsDetected)
-{
-    std::string sfx = lzh::SelfExtracting(lzh::Archive({lzh::Stored("f.txt", "x")}), 700);
-    sfx[100] ^= 0x40;
-    RunResult r = Extract(Write("a.exe", sfx));
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(Occurrences(r.err, "Error: The self-extracting archive is damaged."), 1) << r.err;
-    EXPECT_EQ(r.err.find(kDamaged), std::string::npos);
-    EXPECT_FALSE(Exists(Path("out/f.txt")));
-}
+// ---- Locating the archive. Placement, the stub's checksum and cuts at
+// every boundary are held to their exact outcome by the damaged corpus.
 
 TEST_F(ExtractTest, FirstMemberNamedBangIsSkippedOnlyInFirstPlace)
 {
@@ -236,28 +196,6 @@ TEST_F(ExtractTest, BadHeadersAnywhereStopTheRunBeforeExtracting)
         EXPECT_EQ(r.err.find(kGoOn), std::string::npos);
         EXPECT_FALSE(Exists(Path("out/first.txt")));
     }
-}
-
-TEST_F(ExtractTest, TruncatedArchiveIsDamagedAndLeavesNoPartialFile)
-{
-    std::string data(100000, 'q');
-    std::string archive = lzh::Archive({lzh::Stored("a.txt", "a"), lzh::Stored("b.bin", data)});
-    // Cut inside the second member's data: the sizing pass passes over the
-    // data with a seek, so the damage shows while copying.
-    RunResult r = Extract(Write("a.lzh", archive.substr(0, archive.size() - 5000)), "y\n");
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(Occurrences(r.err, kDamaged), 1) << r.err;
-    EXPECT_EQ(Occurrences(r.err, kGoOn), 1) << r.err;
-    EXPECT_EQ(Read(Path("out/a.txt")), "a");
-    EXPECT_FALSE(Exists(Path("out/b.bin")));
-    // Cut inside a header.
-    system(("rm -rf '" + Path("out") + "'").c_str());
-    size_t secondHeader = lzh::Header(lzh::Stored("a.txt", "a")).size() + 1;
-    r = Extract(Write("b.lzh", archive.substr(0, secondHeader + 10)));
-    EXPECT_EQ(r.exitCode, 0) << "fewer than 21 bytes left reads as the end: " << r.err;
-    r = Extract(Write("c.lzh", archive.substr(0, secondHeader + 25)));
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(Occurrences(r.err, kDamaged), 1) << r.err;
 }
 
 // ---- Member paths cannot leave the target.
