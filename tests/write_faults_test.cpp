@@ -58,9 +58,8 @@ TEST_F(WriteFaults, PathsOfMoreThan259CharactersAreRefusedWhole)
     auto path = [](size_t length, char c, const char *separator) {
         return std::string(100, c) + separator + std::string(length - 101, c);
     };
-    std::string tooLong = path(room + 1, 'l', "\\");
     std::string file = Write("a.lzh", lzh::Archive({lzh::Stored(path(room, 'f', "\\"), "fits"),
-                                                     lzh::Stored(tooLong, "too long"),
+                                                     lzh::Stored(path(room + 1, 'l', "\\"), "too long"),
                                                      lzh::Directory(path(room, 'g', "\\") + "\\"),
                                                      lzh::Directory(path(room + 1, 'm', "\\") + "\\"),
                                                      lzh::Stored("after.txt", "after")}));
@@ -75,13 +74,6 @@ TEST_F(WriteFaults, PathsOfMoreThan259CharactersAreRefusedWhole)
     EXPECT_FALSE(Exists(Out() + "/" + std::string(100, 'l')));
     EXPECT_FALSE(Exists(Out() + "/" + std::string(100, 'm')));
     EXPECT_EQ(Read(Out() + "/after.txt"), "after");
-
-    // Yes after the refusal stops the run there.
-    ASSERT_EQ(system(("rm -rf '" + Out() + "'").c_str()), 0);
-    r = Extract(Write("b.lzh", lzh::Archive({lzh::Stored(tooLong, "x"), lzh::Stored("b.txt", "b")})), "y\n");
-    EXPECT_EQ(r.exitCode, 1) << Describe(r);
-    EXPECT_EQ(Occurrences(r.err, kCannotWrite), 1) << r.err;
-    EXPECT_FALSE(Exists(Out() + "/b.txt"));
 }
 
 TEST_F(WriteFaults, DirectoryAndFileThatCannotBeChanged)
