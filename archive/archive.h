@@ -19,6 +19,9 @@ extern ArchiveInput archiveInput;
 int ReadArchive(void *destination, uint32_t count);
 int SeekArchive(int32_t offset, int origin);  // 0 start, 1 readPosition, 2 archiveLimit
 uint32_t QueryArchiveSize(void);
+// "The archive is damaged." for a damaged header, unless a failure has been
+// shown already (the stream's own); sets `failed`.
+void ReportDamage(void);
 void ResetArchiveInput(void);  // empty buffer at offset 0: the next seek moves the file
 
 // Offset of the first member to extract, -1 on failure, -2 when not found.
@@ -53,6 +56,8 @@ struct MemberNames {
 };
 
 uint8_t HeaderByteSum(const uint8_t *bytes, int32_t count);
+// Whether the method field of a header ("-lhd-") marks a directory entry.
+int IsDirectoryMethod(const char *method);
 // The record, or null at the end of the archive (names->damaged 0) or on a
 // bad header (names->damaged 1). The stream then stands at the packed data.
 MemberHeader *ReadMemberHeader(MemberNames *names);

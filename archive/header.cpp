@@ -11,9 +11,18 @@ static uint32_t Get16(const uint8_t *p) { return (uint32_t)p[0] | ((uint32_t)p[1
 
 static int IsSeparator(uint8_t c) { return c == 0x5C || c == 0x2F || c == 0xFF; }
 
-static int IsDirectoryMethod(void)
+// The part of bytes[0..n) up to and including its last separator; 0 when
+// it has none.
+static int32_t SeparatorEnd(const uint8_t *bytes, int32_t n)
 {
-    return headerBuffer[3] == 'l' && headerBuffer[4] == 'h' && headerBuffer[5] == 'd';
+    while (n > 0 && !IsSeparator(bytes[n - 1]))
+        n--;
+    return n;
+}
+
+int IsDirectoryMethod(const char *method)
+{
+    return method[1] == 'l' && method[2] == 'h' && method[3] == 'd';
 }
 
 uint8_t HeaderByteSum(const uint8_t *bytes, int32_t count)
@@ -40,13 +49,20 @@ static int BeyondLimit(int32_t count)
     return (int64_t)archiveInput.readPosition + count > archiveInput.archiveLimit;
 }
 
+// The next `count` bytes of the header into headerBuffer at `at`, if the
+// window holds them and the read succeeds.
+static int ReadHeaderBytes(int32_t at, int32_t count)
+{
+    return !BeyondLimit(count) && ReadArchive(headerBuffer + at, (uint32_t)count);
+}
+
 // The rules shared by the extended headers of levels 1 and 2; `osIsDos`
 // says whether the header's OS identifier is "M". Returns 0 for damage.
-static int ApplyExtendedHeader(HeaderScan *h, int32_t o, int32_t s, int minCrcLength, int osIsDos)
+static int ApplyExtendedHeader(HeaderScan *h, int32_t o, int32_t s, int osIsDos)
 {
     switch (headerBuffer[o + 2]) {
     case 0x00:
-        if (s < minCrcLength || h->crcField >= 0)
+        if (s < 5 || h->crcField >= 0)
             return 0;
         h->crcField = o + 3;
         return 1;
@@ -73,35 +89,53 @@ static int ApplyExtendedHeader(HeaderScan *h, int32_t o, int32_t s, int minCrcLe
     }
 }
 
-// Levels 1 and 2: a path in the name becomes directory and name; a
-// directory entry whose path stands wholly in the directory takes the
-// directory's last component as its name.
+// A path in the name becomes directory and name; a directory entry whose
+// path stands wholly in the directory takes the directory's last component
+// as its name. On level 0 headers, where the directory is always empty
+// here, this is the same split with the same rule for directory entries.
 static void SplitPath(HeaderScan *h)
 {
-    if (h->directoryLength == 0 && h->nameLength > 0) {
-        int32_t i = h->nameLength;
-        while (i > 0 && !IsSeparator(headerBuffer[h->name + i - 1]))
-            i--;
-        if (i > 0) {
-            h->directory = h->name;
-            h->directoryLength = i;
-            h->name += i;
-            h->nameLength -= i;
-        }
+    if (h->directoryLength == 0) {
+        int32_t i = SeparatorEnd(headerBuffer + h->name, h->nameLength);
+        h->directory = h->name;
+        h->directoryLength = i;
+        h->name += i;
+        h->nameLength -= i;
     }
-    if (h->nameLength == 0 && IsDirectoryMethod()) {
+    if (h->nameLength == 0 && IsDirectoryMethod((const char *)headerBuffer + 2)) {
         const uint8_t *dir = headerBuffer + h->directory;
         int32_t end = h->directoryLength;
-        int32_t trailing = end > 0 && IsSeparator(dir[end - 1]);
-        int32_t k = end - trailing;
-        while (k > 0 && !IsSeparator(dir[k - 1]))
-            k--;
-        end -= trailing;
+        if (end > 0 && IsSeparator(dir[end - 1]))
+            end--;
+        int32_t k = SeparatorEnd(dir, end);
+        h->directoryLength = end;
         if (end > k) {
             h->name = h->directory + k;
             h->nameLength = end - k;
+            h->directoryLength = k;
         }
-        h->directoryLength = end > k ? k : end;
+    }
+}
+
+// Walks the extended headers whose first length field stands at offset o,
+// each of which must end by `limit`, where the next length field stands.
+// Level 1 (`readEach`) reads each one from the archive as its length
+// becomes known and ends at the first zero length; level 2 has them all in
+// the buffer, and only a zero length in its last bytes ends it. Returns the
+// offset of that last length field, or -1 for damage.
+static int32_t WalkExtendedHeaders(HeaderScan *h, int32_t o, int32_t limit, int readEach, int osIsDos)
+{
+    for (;;) {
+        int32_t s = (int32_t)Get16(headerBuffer + o);
+        if (s == 0 && (readEach || o >= limit - 1))
+            return o;
+        if (o + s > limit || s < 3)
+            return -1;
+        if (readEach && !ReadHeaderBytes(o + 2, s))
+            return -1;
+        if (!ApplyExtendedHeader(h, o, s, osIsDos))
+            return -1;
+        o += s;
     }
 }
 
@@ -113,8 +147,7 @@ static int ReadLevel01(HeaderScan *h, MemberNames *names, int *none)
         *none = 1;
         return 1;
     }
-    if (BeyondLimit(S - 19) || !ReadArchive(headerBuffer + 21, (uint32_t)(S - 19)) ||
-        HeaderByteSum(headerBuffer + 2, S) != headerBuffer[1]) {
+    if (!ReadHeaderBytes(21, S - 19) || HeaderByteSum(headerBuffer + 2, S) != headerBuffer[1]) {
         // A trailing run of 0x1A counts as the end of the archive; a failed
         // read has set `failed` and so always counts as damage.
         if (headerBuffer[0] == 26 && !runState.failed) {
@@ -123,54 +156,25 @@ static int ReadLevel01(HeaderScan *h, MemberNames *names, int *none)
         }
         return 0;
     }
-    if (headerBuffer[2] != '-' || headerBuffer[6] != '-')
-        return 0;
     int32_t n = headerBuffer[21];
-    if (headerBuffer[20] == 1 && S - n >= 22) {
-        h->name = 22;
-        h->nameLength = n;
-        h->directory = 22;
-        h->directoryLength = 0;
+    h->nameLength = n;
+    int32_t o = S;
+    // A level 1 header too short to carry extensions reads as level 0.
+    int extended = headerBuffer[20] == 1 && S - n >= 22;
+    if (extended) {
         int osIsDos = S - n >= 25 && headerBuffer[24 + n] == 'M';
-        int32_t o = S;
-        int32_t s = (int32_t)Get16(headerBuffer + o);
-        while (s != 0) {
-            if (o + s > 65534 || s < 3 || BeyondLimit(s))
-                return 0;
-            if (!ReadArchive(headerBuffer + o + 2, (uint32_t)s))
-                return 0;
-            if (!ApplyExtendedHeader(h, o, s, 5, osIsDos))
-                return 0;
-            o += s;
-            s = (int32_t)Get16(headerBuffer + o);
-        }
-        SplitPath(h);
-        if (h->nameLength == 0)
+        o = WalkExtendedHeaders(h, S, 65534, 1, osIsDos);
+        if (o < 0)
             return 0;
         h->extensionTotal = o - S;
-        expectedCrc = S - n >= 24 ? Get16(headerBuffer + 22 + n) : 0xFFFFFFFF;
-        names->headerLength = o + 2;
-        return 1;
-    }
-    int32_t d = S - n;
-    if (d < 20 || d == 21)
+    } else if (S - n < 20 || S - n == 21) {
         return 0;
-    int32_t len = n;
-    int32_t k = len;
-    while (k > 0 && !IsSeparator(headerBuffer[22 + k - 1]))
-        k--;
-    if (IsDirectoryMethod() && k == len && k > 0) {
-        len--;
-        k = len;
-        while (k > 0 && !IsSeparator(headerBuffer[22 + k - 1]))
-            k--;
     }
-    h->name = 22 + k;
-    h->nameLength = len - k;
-    h->directory = 22;
-    h->directoryLength = k;
-    expectedCrc = d >= 22 ? Get16(headerBuffer + 22 + n) : 0xFFFFFFFF;
-    names->headerLength = S + 2;
+    SplitPath(h);
+    if (extended && h->nameLength == 0)  // level 0 leaves an empty name to the path rules
+        return 0;
+    expectedCrc = S - n >= (extended ? 24 : 22) ? Get16(headerBuffer + 22 + n) : 0xFFFFFFFF;
+    names->headerLength = o + 2;
     return 1;
 }
 
@@ -181,33 +185,18 @@ static int ReadLevel2(HeaderScan *h, MemberNames *names, int *none, FILETIME *lo
         *none = 1;
         return 1;
     }
-    if (BeyondLimit(L - 21) || !ReadArchive(headerBuffer + 21, (uint32_t)(L - 21)))
+    if (!ReadHeaderBytes(21, L - 21))
         return 0;
-    if (headerBuffer[2] != '-' || headerBuffer[6] != '-')
+    // L - 2 keeps every extended header and the next length field inside
+    // the header.
+    if (WalkExtendedHeaders(h, 24, L - 2, 0, headerBuffer[23] == 'M') < 0)
         return 0;
-    h->name = 22;
-    h->nameLength = 0;
-    h->directory = 22;
-    h->directoryLength = 0;
-    int osIsDos = headerBuffer[23] == 'M';
-    // o + s <= L - 2 keeps every extended header and the next length field
-    // inside the header; a zero length is the end only in its last bytes.
-    for (int32_t o = 24;;) {
-        int32_t s = (int32_t)Get16(headerBuffer + o);
-        if (s == 0 && o >= L - 3)
-            break;
-        if (o + s > L - 2 || s < 3)
-            return 0;
-        if (!ApplyExtendedHeader(h, o, s, 5, osIsDos))
-            return 0;
-        o += s;
-    }
     SplitPath(h);
     if (h->nameLength == 0 || h->crcField < 0)
         return 0;
     expectedCrc = Get16(headerBuffer + 21);
 
-    SYSTEMTIME epoch = {1970, 1, 0, 1, 0, 0, 0, 0};
+    static const SYSTEMTIME epoch = {1970, 1, 0, 1, 0, 0, 0, 0};
     FILETIME base;
     SystemTimeToFileTime(&epoch, &base);
     uint64_t t = ((uint64_t)base.dwHighDateTime << 32) | base.dwLowDateTime;
@@ -232,6 +221,8 @@ MemberHeader *ReadMemberHeader(MemberNames *names)
         return 0;
 
     HeaderScan h = {};
+    h.name = 22;  // where the base header of levels 0 and 1 keeps it
+    h.directory = 22;
     h.crcField = -1;
     h.attribute = headerBuffer[19];
     int level = headerBuffer[20];
@@ -246,12 +237,14 @@ MemberHeader *ReadMemberHeader(MemberNames *names)
         none = headerBuffer[0] == 26;
         ok = none;
     }
-    if (!ok) {
+    if (none)
+        return 0;
+    // Checked once the whole header is in: a header without its dashes is
+    // damaged whatever else it holds.
+    if (!ok || headerBuffer[2] != '-' || headerBuffer[6] != '-') {
         names->damaged = 1;
         return 0;
     }
-    if (none)
-        return 0;
 
     if (h.crcField >= 0) {
         uint32_t stored = Get16(headerBuffer + h.crcField);

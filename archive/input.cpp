@@ -13,9 +13,15 @@ static int FailInput(void)
 {
     if (runState.decoderActive)
         LeaveDecode(Damaged);
-    ShowError("The archive is damaged.");
-    runState.failed = 1;
+    ShowFailure("The archive is damaged.");
     return 0;
+}
+
+// One OS read that must deliver all `count` bytes.
+static int ReadWhole(void *destination, DWORD count)
+{
+    DWORD done = 0;
+    return ReadFile(archiveInput.archiveFile, destination, count, &done, 0) && done == count;
 }
 
 void ResetArchiveInput(void)
@@ -48,8 +54,7 @@ int ReadArchive(void *destination, uint32_t count)
             in->bufferEnd = (int32_t)((uint32_t)in->bufferEnd + count);
             in->bufferStart = in->bufferEnd;
             in->readPosition = in->bufferEnd;
-            DWORD done = 0;
-            if (!ReadFile(in->archiveFile, to, count, &done, 0) || done != count)
+            if (!ReadWhole(to, count))
                 return FailInput();
             return 1;
         }
@@ -61,8 +66,7 @@ int ReadArchive(void *destination, uint32_t count)
         in->bufferStart = in->bufferEnd;
         in->readPosition = in->bufferEnd;
         in->bufferEnd += n;
-        DWORD done = 0;
-        if (!ReadFile(in->archiveFile, in->readBuffer, (DWORD)n, &done, 0) || done != (DWORD)n)
+        if (!ReadWhole(in->readBuffer, (DWORD)n))
             return FailInput();
     }
 }
@@ -98,12 +102,17 @@ int SeekArchive(int32_t offset, int origin)
     return 1;
 }
 
+void ReportDamage(void)
+{
+    if (!runState.failed)
+        ShowError("The archive is damaged.");
+    runState.failed = 1;
+}
+
 uint32_t QueryArchiveSize(void)
 {
     DWORD size = GetFileSize(archiveInput.archiveFile, 0);
-    if (size == INVALID_FILE_SIZE) {
-        ShowError("The archive is damaged.");
-        runState.failed = 1;
-    }
+    if (size == INVALID_FILE_SIZE)
+        ShowFailure("The archive is damaged.");
     return size;
 }

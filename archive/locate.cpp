@@ -16,7 +16,6 @@ int32_t LocateArchive(void)
     int32_t count = 0;
     uint32_t dashBits = 0;
     uint32_t checksum = 0;
-    uint32_t lane = 0;
     int32_t offset;
     MemberHeader *record = 0;
     MemberNames names;
@@ -29,12 +28,10 @@ int32_t LocateArchive(void)
             offset = count;  // an empty archive: its end mark alone
             break;
         }
-        checksum ^= (uint32_t)b << lane;
-        lane = (lane + 8) & 31;
+        checksum ^= (uint32_t)b << (count % 4 * 8);  // the byte's lane in its word
         count++;
         if (count > SCAN_LIMIT) {
-            ShowError("Cannot find the LHA archive.");
-            runState.failed = 1;
+            ShowFailure("Cannot find the LHA archive.");
             return -2;
         }
         dashBits = (dashBits << 1) | (b == '-');
@@ -44,9 +41,7 @@ int32_t LocateArchive(void)
             return -1;
         record = ReadMemberHeader(&names);
         if (names.damaged) {
-            if (!runState.failed)
-                ShowError("The archive is damaged.");
-            runState.failed = 1;
+            ReportDamage();
             return -1;
         }
         if (!record) {
@@ -56,18 +51,16 @@ int32_t LocateArchive(void)
         }
         // The header's first 7 bytes were folded in already; take them out
         // so the checksum covers exactly the bytes in front of the archive.
-        for (int k = 6; k >= 0; k--) {
-            lane = (lane - 8) & 31;
-            checksum ^= (uint32_t)headerBuffer[k] << lane;
-        }
+        // The header starts at a multiple of 512, so in lane 0.
+        for (int k = 0; k < 7; k++)
+            checksum ^= (uint32_t)headerBuffer[k] << (k % 4 * 8);
         offset = count - 7;
         break;
     }
     if (offset > 0 && record && names.nameLength == 1 && names.name[0] == '!')
         offset = (int32_t)((uint32_t)offset + record->packedSize + (uint32_t)names.headerLength);
     if (checksum != 0) {
-        ShowError("The self-extracting archive is damaged.");
-        runState.failed = 1;
+        ShowFailure("The self-extracting archive is damaged.");
         return -1;
     }
     if (!SeekArchive(offset, 0))

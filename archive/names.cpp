@@ -10,10 +10,9 @@ int IsNameCharAllowed(uint8_t c)
 {
     if (c < 0x20)
         return 0;
-    switch (c) {
-    case '"': case '*': case '/': case ':': case '<':
-    case '>': case '?': case '\\': case '|':
-        return 0;
+    for (const char *refused = "\"*/:<>?\\|"; *refused; refused++) {
+        if (c == (uint8_t)*refused)
+            return 0;
     }
     return 1;
 }

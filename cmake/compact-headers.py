@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
 """Moves a PE image's headers up against its MS-DOS header, in place.
 
-The linker puts the PE header behind a 128-byte MS-DOS program, which
-pushes the headers of an image with four sections past the first 512 bytes
-of the file and so costs a whole file-alignment unit. Here the PE header
-follows the 64-byte MS-DOS header directly, and the MS-DOS program (which
-says "Needs Windows." and ends) lives in that header's reserved fields.
+The linker puts the PE header behind a 128-byte MS-DOS program, which can
+push the headers past the first 512 bytes of the file and so cost a whole
+file-alignment unit. Here the PE header follows the 64-byte MS-DOS header
+directly, and the MS-DOS program (which says "Needs Windows." and ends)
+lives in that header's reserved fields. Images whose headers fit either
+way get the same layout, so that every stub carries this program.
 
     compact-headers.py IMAGE
 
-Does nothing when the headers would not get smaller. Refuses images whose
+Does nothing when the headers would grow. Refuses images whose
 headers hold file offsets that would have to move (symbols, a certificate
 table, debug data), which the stub never has.
 """
@@ -72,7 +73,7 @@ def main(path):
     end = table + 40 * sections
     new_end = end - pe + NEW_PE_OFFSET
     new_headers_size = -(-new_end // file_alignment) * file_alignment
-    if new_headers_size >= headers_size:
+    if new_headers_size > headers_size:
         return
     shift = headers_size - new_headers_size
 

@@ -17,18 +17,6 @@
 
 static const char noMemory[] = "Not enough memory.";
 
-static int IsDirectoryMember(const MemberHeader *header)
-{
-    return header->method[1] == 'l' && header->method[2] == 'h' && header->method[3] == 'd';
-}
-
-static void ReportBadHeader(void)
-{
-    if (!runState.failed)
-        ShowError("The archive is damaged.");
-    runState.failed = 1;
-}
-
 // Pass one: add up the decoded sizes, passing over the data with seeks.
 static void SizeMembers(void)
 {
@@ -37,14 +25,14 @@ static void SizeMembers(void)
         MemberHeader *header = ReadMemberHeader(&names);
         if (!header) {
             if (names.damaged)
-                ReportBadHeader();
+                ReportDamage();
             return;
         }
         if ((int32_t)header->packedSize < 0) {
-            ReportBadHeader();
+            ReportDamage();
             return;
         }
-        if (!IsDirectoryMember(header)) {
+        if (!IsDirectoryMethod(header->method)) {
             uint32_t sum = runState.totalBytes + header->originalSize;
             runState.totalBytes = sum < runState.totalBytes ? 0xFFFFFFFF : sum;
         }
@@ -62,7 +50,11 @@ static void CheckFreeSpace(void)
     if (!GetDiskFreeSpaceA(0, &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters) ||
         bytesPerSector == 0)
         return;
-    uint64_t needed = ((uint64_t)runState.totalBytes + bytesPerSector - 1) / bytesPerSector;
+    // Rounded up without a 64-bit sum: a 64-bit division would pull a
+    // library helper into the stub. The product needs no helper.
+    uint32_t needed = runState.totalBytes / bytesPerSector;
+    if (runState.totalBytes % bytesPerSector)
+        needed++;
     uint64_t available = (uint64_t)freeClusters * sectorsPerCluster;
     if (available < needed &&
         MessageBoxA(runState.mainWindow,
@@ -111,19 +103,18 @@ static void ExtractMembers(int32_t memberOffset)
         MemberHeader *found = ReadMemberHeader(&names);
         if (!found) {
             if (names.damaged)
-                ReportBadHeader();
+                ReportDamage();
             return;
         }
         MemberHeader header = *found;  // the header buffer is the decoders' window
         memberOffset += names.headerLength;
         char *target = MemberTargetPath(&names);
         if (!target) {
-            ShowError(noMemory);
-            runState.failed = 1;
+            ShowFailure(noMemory);
             return;
         }
         SendDlgItemMessageA(runState.mainWindow, IDC_MEMBER_TEXT, WM_SETTEXT, 0, (LPARAM)target);
-        if (IsDirectoryMember(&header)) {
+        if (IsDirectoryMethod(header.method)) {
             EnsureDirectory(target, 0, 0);
         } else {
             WriteMemberFile(target, &header);
@@ -154,8 +145,7 @@ void ExtractArchive(void)
     HWND progress = CreateDialogParamA(runState.instance, MAKEINTRESOURCEA(IDD_PROGRESS), 0,
                                        ProgressDialogProc, 0);
     if (!progress) {
-        ShowError("Cannot open the progress window.");
-        runState.failed = 1;
+        ShowFailure("Cannot open the progress window.");
         return;
     }
     DestroyWindow(runState.mainWindow);

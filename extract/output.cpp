@@ -23,8 +23,7 @@ static int IsOverlongPath(const char *path)
 int EnsureDirectory(char *path, int isFilePath, int probeOnly)
 {
     if (!isFilePath && !probeOnly && IsOverlongPath(path)) {
-        ShowError("Cannot create the directory.");
-        runState.failed = 1;
+        ShowFailure("Cannot create the directory.");
         return 0;
     }
     if (!isFilePath && SetCurrentDirectoryA(path))
@@ -46,8 +45,7 @@ int EnsureDirectory(char *path, int isFilePath, int probeOnly)
         return 1;
     if (CreateDirectoryA(path, 0))
         return 1;
-    ShowError("Cannot create the directory.");
-    runState.failed = 1;
+    ShowFailure("Cannot create the directory.");
     return 0;
 }
 
@@ -82,8 +80,7 @@ void WriteMemberFile(char *targetPath, const MemberHeader *header)
 {
     int32_t doneAtStart = runState.doneBytes;
     if (IsOverlongPath(targetPath)) {
-        ShowError("Cannot write the file.");
-        runState.failed = 1;
+        ShowFailure("Cannot write the file.");
     } else if (EnsureDirectory(targetPath, 1, 0)) {
         DWORD attributes = GetFileAttributesA(targetPath);
         if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -110,8 +107,7 @@ void WriteMemberFile(char *targetPath, const MemberHeader *header)
                     CloseHandle(outputFile);
                 } else if (!CloseHandle(outputFile) ||
                            !SetFileAttributesA(targetPath, header->attribute & 0x27)) {
-                    ShowError("Cannot write the file.");
-                    runState.failed = 1;
+                    ShowFailure("Cannot write the file.");
                 }
                 runState.decoderActive = 0;
                 if (runState.failed)

@@ -8,6 +8,12 @@ void ShowError(const char *text)
     MessageBoxA(runState.mainWindow, text, "Error", MB_OK | MB_ICONHAND);
 }
 
+void ShowFailure(const char *text)
+{
+    ShowError(text);
+    runState.failed = 1;
+}
+
 // Deliberately one byte at a time, ascending: CopyMatch hands overlapping
 // ranges to PutBlock and relies on re-reading bytes written earlier in the
 // same copy. The volatile destination keeps the compiler from turning the
@@ -19,6 +25,15 @@ void CopyBytes(void *destination, const void *source, int32_t count)
     const uint8_t *from = (const uint8_t *)source;
     for (int32_t i = 0; i < count; i++)
         ((volatile uint8_t *)to)[i] = from[i];
+}
+
+void CentreWindow(HWND window, int spanX, int spanY)
+{
+    RECT r;
+    GetWindowRect(window, &r);
+    int w = r.right - r.left;
+    int h = r.bottom - r.top;
+    MoveWindow(window, (spanX - w) / 2, (spanY - h) / 2, w, h, FALSE);
 }
 
 void *AllocBlock(int32_t size)

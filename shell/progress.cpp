@@ -27,15 +27,20 @@ void UpdateProgress(void)
                         0);
 }
 
+void DispatchDialogMessage(MSG *msg)
+{
+    if (!IsDialogMessageA(runState.mainWindow, msg)) {
+        TranslateMessage(msg);
+        DispatchMessageA(msg);
+    }
+}
+
 void PumpMessages(void)
 {
     MSG msg;
     while (PeekMessageA(&msg, 0, 0, 0, PM_NOREMOVE)) {
         GetMessageA(&msg, 0, 0, 0);
-        if (!IsDialogMessageA(runState.mainWindow, &msg)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
+        DispatchDialogMessage(&msg);
     }
     if (runState.failed && runState.decoderActive)
         LeaveDecode(Cancelled);
@@ -46,13 +51,9 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LP
     if (message == WM_INITDIALOG) {
         SendDlgItemMessageA(window, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, 1000));
         // Take the exact place of the target dialog, which is still shown.
-        RECT owner, own;
+        RECT owner;
         GetWindowRect(runState.mainWindow, &owner);
-        GetWindowRect(window, &own);
-        int w = own.right - own.left;
-        int h = own.bottom - own.top;
-        MoveWindow(window, (owner.left - w + owner.right) / 2, (owner.top - h + owner.bottom) / 2, w,
-                   h, FALSE);
+        CentreWindow(window, owner.left + owner.right, owner.top + owner.bottom);
         return TRUE;
     }
     if (message == WM_COMMAND && HIWORD(wParam) == 0 &&

@@ -19,6 +19,8 @@ extern RunState runState;
 
 // Message box titled "Error" with a stop icon; does not touch `failed`.
 void ShowError(const char *text);
+// ShowError, then `failed` set: how most failures are reported.
+void ShowFailure(const char *text);
 // Forward byte-by-byte copy. Overlapping match copies rely on the forward
 // order (a source one byte behind the destination repeats that byte), so
 // this must never become a memmove.
@@ -44,6 +46,10 @@ enum {
 // which the entry point hands to ExitProcess.
 int RunSelfExtractor(void);
 
+// Moves a window, keeping its size, so that its centre lies halfway along
+// the spans: left + right and top + bottom of what it is centred on.
+void CentreWindow(HWND window, int spanX, int spanY);
+
 // Target-directory dialog (resource 102).
 INT_PTR CALLBACK TargetDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void ProposeDirectoryName(void);
@@ -54,3 +60,5 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LP
 int32_t ProgressPosition(int32_t done, int32_t total);  // 0..1000
 void UpdateProgress(void);
 void PumpMessages(void);
+// One message of the queue to the dialog shown, or translated and dispatched.
+void DispatchDialogMessage(MSG *msg);

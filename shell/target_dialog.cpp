@@ -7,15 +7,17 @@
 // proposal that would not fit leaves the directory without the base name.
 #include "shell/shell.h"
 
-static void CenterOnScreen(HWND window)
+// The start of a path's last component; *end becomes the path's length
+// without a trailing backslash.
+static int32_t LastComponent(const char *path, int32_t *end)
 {
-    RECT r;
-    GetWindowRect(window, &r);
-    int w = r.right - r.left;
-    int h = r.bottom - r.top;
-    int y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
-    int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
-    MoveWindow(window, x, y, w, h, FALSE);
+    int32_t n = StringLength(path);
+    if (n > 0 && path[n - 1] == '\\')
+        n--;
+    *end = n;
+    while (n > 0 && path[n - 1] != '\\')
+        n--;
+    return n;
 }
 
 void ProposeDirectoryName(void)
@@ -23,18 +25,9 @@ void ProposeDirectoryName(void)
     char ownPath[MAX_PATH];
     GetModuleFileNameA(0, ownPath, MAX_PATH);
     char *dir = runState.targetDir;
-    int32_t d = StringLength(dir);
-    if (d > 0 && dir[d - 1] == '\\')
-        d--;
-    int32_t k = d;
-    while (k > 0 && dir[k - 1] != '\\')
-        k--;
-    int32_t m = StringLength(ownPath);
-    if (m > 0 && ownPath[m - 1] == '\\')
-        m--;
-    int32_t j = m;
-    while (j > 0 && ownPath[j - 1] != '\\')
-        j--;
+    int32_t d, m;
+    int32_t k = LastComponent(dir, &d);
+    int32_t j = LastComponent(ownPath, &m);
     int32_t e = m;
     for (int32_t i = m - 1; i >= j; i--) {
         if (ownPath[i] == '.') {
@@ -84,7 +77,7 @@ INT_PTR CALLBACK TargetDialogProc(HWND window, UINT message, WPARAM wParam, LPAR
         runState.targetDirLength = (int32_t)GetCurrentDirectoryA(MAX_PATH, runState.targetDir);
         ProposeDirectoryName();
         SendDlgItemMessageA(window, IDC_TARGET_EDIT, WM_SETTEXT, 0, (LPARAM)runState.targetDir);
-        CenterOnScreen(window);
+        CentreWindow(window, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
         return TRUE;
     }
     if (message != WM_COMMAND || HIWORD(wParam) != 0)
@@ -110,12 +103,8 @@ void ChooseTargetDirectory(void)
     MSG msg;
     char typed[MAX_PATH];
     for (;;) {
-        while (GetMessageA(&msg, 0, 0, 0)) {
-            if (!IsDialogMessageA(runState.mainWindow, &msg)) {
-                TranslateMessage(&msg);
-                DispatchMessageA(&msg);
-            }
-        }
+        while (GetMessageA(&msg, 0, 0, 0))
+            DispatchDialogMessage(&msg);
         if (runState.failed)
             return;
         SendDlgItemMessageA(runState.mainWindow, IDC_TARGET_EDIT, WM_GETTEXT, MAX_PATH,
