@@ -82,8 +82,9 @@ struct DecoderFrame {
 
 extern DecoderFrame frame;
 // Row 0 is the byte-at-a-time table; row k advances a CRC over a byte
-// followed by k zero bytes, so that eight bytes take one step.
-extern uint16_t crcTable[8][256];
+// followed by k zero bytes, so that CRC_ROWS bytes take one step.
+enum { CRC_ROWS = 16 };
+extern uint16_t crcTable[CRC_ROWS][256];
 
 // CRC-16 (reflected 0xA001, initial 0, no final XOR).
 void BuildCrcTable(void);
@@ -128,6 +129,12 @@ int DecodeMember(const MemberHeader *header);
 // own damage check; every item near a chunk's or a block's end goes
 // through the operations above, which take the exits exactly where the
 // byte-at-a-time definition takes them.
+
+// The stub counts its bytes: its 32-bit build has fast runs only where
+// nearly every archive spends its time, in the static Huffman codes' items.
+// -lh1-, -lzs-, -lz5- and the code-length lists of a block keep their
+// careful loops there (about 900 bytes less).
+enum { FAST_EVERYWHERE = WORD_BITS >= 64 };
 
 struct FastInput {
     BitWord buffer;        // as BitInput.bitBuffer
@@ -198,15 +205,8 @@ static inline uint32_t FastGet(FastInput *f, int n)
     return v;
 }
 
-// Unaligned loads and stores of 2, 4 or WORD_BYTES bytes in memory order;
+// Unaligned loads and stores of 4 or WORD_BYTES bytes in memory order;
 // the compiler turns these into single moves.
-static inline uint16_t Load16(const uint8_t *p)
-{
-    uint16_t v;
-    __builtin_memcpy(&v, p, sizeof v);
-    return v;
-}
-
 static inline uint32_t Load32(const uint8_t *p)
 {
     uint32_t v;
@@ -221,7 +221,6 @@ static inline BitWord LoadRaw(const uint8_t *p)
     return v;
 }
 
-static inline void Store16(uint8_t *p, uint16_t v) { __builtin_memcpy(p, &v, sizeof v); }
 static inline void Store32(uint8_t *p, uint32_t v) { __builtin_memcpy(p, &v, sizeof v); }
 static inline void StoreRaw(uint8_t *p, BitWord v) { __builtin_memcpy(p, &v, sizeof v); }
 
@@ -250,13 +249,9 @@ static inline void CopyForward(uint8_t *to, const uint8_t *from, int32_t count)
             uint32_t last = Load32(from + count - 4);
             Store32(to, first);
             Store32(to + count - 4, last);
-        } else if (count >= 2) {
-            uint16_t first = Load16(from);
-            uint16_t last = Load16(from + count - 2);
-            Store16(to, first);
-            Store16(to + count - 2, last);
-        } else if (count == 1) {
-            *to = *from;
+        } else {
+            for (; count > 0; count--)
+                *to++ = *from++;
         }
         return;
     }

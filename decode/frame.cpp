@@ -5,10 +5,10 @@
 #include "extract/extract.h"
 #include "shell/shell.h"
 
-// 64 KiB in .bss: the stub's file must not carry it; nor the 4 KiB of CRC
+// 64 KiB in .bss: the stub's file must not carry it; nor the 8 KiB of CRC
 // rows, which are built at run time.
 uint8_t window[WINDOW_SIZE];
-uint16_t crcTable[8][256];
+uint16_t crcTable[CRC_ROWS][256];
 DecoderFrame frame;
 
 // ---- CRC-16: reflected polynomial 0xA001, initial value 0, no final XOR.
@@ -21,7 +21,8 @@ void BuildCrcTable(void)
             c = (c & 1) ? (c >> 1) ^ 0xA001 : c >> 1;
         crcTable[0][i] = (uint16_t)c;
     }
-    for (int k = 1; k < 8; k++) {
+    // Each row follows from the one before: one zero byte more.
+    for (int k = 1; k < CRC_ROWS; k++) {
         for (uint32_t i = 0; i < 256; i++) {
             uint32_t c = crcTable[k - 1][i];
             crcTable[k][i] = (uint16_t)((c >> 8) ^ crcTable[0][c & 0xFF]);
@@ -33,17 +34,17 @@ void ResetCrc(void) { frame.crcValue = 0; }
 
 uint32_t GetCrc(void) { return frame.crcValue; }
 
-// Eight bytes per step: the 16-bit CRC meets only the first two of them,
-// and each byte's share after the bytes behind it comes from its own row,
-// so the eight lookups do not wait for each other.
+// CRC_ROWS bytes per step: the 16-bit CRC meets only the first two of
+// them, and each byte's share after the bytes behind it comes from its own
+// row, so the lookups of a step do not wait for each other.
 void UpdateCrc(const uint8_t *bytes, int32_t count)
 {
     uint32_t crc = frame.crcValue;
-    for (; count >= 8; count -= 8, bytes += 8) {
+    for (; count >= CRC_ROWS; count -= CRC_ROWS, bytes += CRC_ROWS) {
         uint32_t a = crc ^ bytes[0] ^ ((uint32_t)bytes[1] << 8);
-        crc = crcTable[7][a & 0xFF] ^ crcTable[6][a >> 8];
-        for (int k = 2; k < 8; k++)
-            crc ^= crcTable[7 - k][bytes[k]];
+        crc = crcTable[CRC_ROWS - 1][a & 0xFF] ^ crcTable[CRC_ROWS - 2][a >> 8];
+        for (int k = 2; k < CRC_ROWS; k++)
+            crc ^= crcTable[CRC_ROWS - 1 - k][bytes[k]];
     }
     for (; count > 0; count--, bytes++)
         crc = crcTable[0][(crc ^ *bytes) & 0xFF] ^ (crc >> 8);
@@ -80,16 +81,14 @@ static int FillBits(int need)
 {
     BitInput *in = &frame.input;
     while (in->bitCount < need) {
-        int32_t avail = in->chunkFill - in->chunkPos;
-        if (avail >= WORD_BYTES) {
-            FastInput f;
-            BeginFastInput(&f);
-            FastRefill(&f);
-            EndFastInput(&f);
-        } else if (avail > 0) {
-            // bitCount < 16 here, so the byte fits below the counted bits.
-            in->bitBuffer |= (BitWord)in->inputChunk[in->chunkPos++] << (WORD_BITS - 8 - in->bitCount);
-            in->bitCount += 8;
+        if (in->chunkPos < in->chunkFill) {
+            // A byte at a time while whole bytes fit; the fast runs refill
+            // by words, this path serves block headers and the items near
+            // a chunk's end.
+            do {
+                in->bitBuffer |= (BitWord)in->inputChunk[in->chunkPos++] << (WORD_BITS - 8 - in->bitCount);
+                in->bitCount += 8;
+            } while (in->bitCount <= WORD_BITS - 8 && in->chunkPos < in->chunkFill);
         } else {
             if (in->packedLeft == 0)
                 return 0;
@@ -225,13 +224,7 @@ void PutBlock(const uint8_t *source, int32_t count)
 // the write position onto themselves.
 void CopyMatch(int32_t distance, int32_t length)
 {
-    OutputWindow *out = &frame.output;
-    if (out->writePos + length < out->blockLength) {
-        CopyMatchInBlock(out->writePos, distance, length);
-        out->writePos += length;
-        return;
-    }
-    int32_t start = (out->writePos - distance) & (WINDOW_SIZE - 1);
+    int32_t start = (frame.output.writePos - distance) & (WINDOW_SIZE - 1);
     int32_t first = WINDOW_SIZE - start < length ? WINDOW_SIZE - start : length;
     PutBlock(window + start, first);
     if (first < length)

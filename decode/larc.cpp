@@ -30,6 +30,8 @@ static void FillWindow(int32_t from, int32_t count, uint8_t value)
 // refill serves it, and the block has room for the longest match.
 static void FastLzs(void)
 {
+    if (!FAST_EVERYWHERE)
+        return;
     FastInput f;
     BeginFastInput(&f);
     int32_t pos = frame.output.writePos;
@@ -88,6 +90,8 @@ static void FillLz5Ring(void)
 // most, 24 bits, which one refill brings even to a 32-bit buffer.
 static void FastLz5(uint32_t *flags, uint32_t *mask)
 {
+    if (!FAST_EVERYWHERE)
+        return;
     FastInput f;
     BeginFastInput(&f);
     int32_t pos = frame.output.writePos;

@@ -68,7 +68,7 @@ static void StartTree(void)
 
 // Halves every leaf's frequency (rounding up, so none drops to 0) and
 // builds the inner nodes again in frequency order.
-static void RebuildTree(void)
+__attribute__((noinline)) static void RebuildTree(void)
 {
     int32_t j = 0;
     for (int32_t i = 0; i < NODES; i++) {
@@ -103,11 +103,41 @@ static void RebuildTree(void)
     }
 }
 
-// Counts symbol s on every node from its leaf to the root. A node whose new
-// count passes its upper neighbour's trades places with the highest node
-// still below that count, which keeps the order (and the sibling property)
-// intact; the count then continues from the new place.
-static void BumpSymbol(int32_t s)
+// Node c has just counted k and passed its upper neighbour: it trades
+// places with the highest node still below k, the last of the run of k - 1
+// above it, which keeps the order (and the sibling property) intact.
+// Returns the node that now holds c's subtree.
+__attribute__((noinline)) static uint32_t TradeUp(uint32_t c, uint32_t k)
+{
+    // The order makes a skip of four safe when the fourth is below k; runs
+    // of equal counts are long while counts are small.
+    uint32_t l = c + 1;
+    while (k > tree.freq[l + 4])
+        l += 4;
+    while (k > tree.freq[l + 1])
+        l++;
+    tree.freq[c] = tree.freq[l];
+    tree.freq[l] = (uint16_t)k;
+
+    uint32_t i = tree.child[c];
+    tree.parent[i] = (uint16_t)l;
+    if (i < LEAF_BASE)
+        tree.parent[i + 1] = (uint16_t)l;
+
+    uint32_t j = tree.child[l];
+    tree.child[l] = (uint16_t)i;
+    tree.parent[j] = (uint16_t)c;
+    if (j < LEAF_BASE)
+        tree.parent[j + 1] = (uint16_t)c;
+    tree.child[c] = (uint16_t)j;
+    return l;
+}
+
+// Counts symbol s on every node from its leaf to the root; a node that
+// trades places carries on counting from its new place. The trade itself
+// is out of line, which leaves this loop small enough to sit in both
+// decoding loops.
+static inline void BumpSymbol(int32_t s)
 {
     if (tree.freq[ROOT] == REBUILD_AT)
         RebuildTree();
@@ -115,31 +145,8 @@ static void BumpSymbol(int32_t s)
     uint32_t c = tree.parent[s + LEAF_BASE];
     do {
         uint32_t k = ++tree.freq[c];
-        if (k > tree.freq[c + 1]) {
-            // The last node still below k. The order makes a skip of four
-            // safe when the fourth is below k; runs of equal counts are long
-            // while counts are small.
-            uint32_t l = c + 1;
-            while (k > tree.freq[l + 4])
-                l += 4;
-            while (k > tree.freq[l + 1])
-                l++;
-            tree.freq[c] = tree.freq[l];
-            tree.freq[l] = (uint16_t)k;
-
-            uint32_t i = tree.child[c];
-            tree.parent[i] = (uint16_t)l;
-            if (i < LEAF_BASE)
-                tree.parent[i + 1] = (uint16_t)l;
-
-            uint32_t j = tree.child[l];
-            tree.child[l] = (uint16_t)i;
-            tree.parent[j] = (uint16_t)c;
-            if (j < LEAF_BASE)
-                tree.parent[j + 1] = (uint16_t)c;
-            tree.child[c] = (uint16_t)j;
-            c = l;
-        }
+        if (k > tree.freq[c + 1])
+            c = TradeUp(c, k);
         c = tree.parent[c];
     } while (c != 0);  // only the root has parent 0: node 0 is always a leaf
 }
@@ -186,6 +193,8 @@ enum {
 // Items of a fast run (see decode.h), decoded as in DecodeLh1 below.
 static void FastLh1(void)
 {
+    if (!FAST_EVERYWHERE)
+        return;
     FastInput f;
     BeginFastInput(&f);
     int32_t pos = frame.output.writePos;

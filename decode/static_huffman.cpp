@@ -43,9 +43,15 @@ struct TableEntry {
 static TableEntry tablePool[POOL_SIZE];
 static int32_t poolUsed;
 
+// A root is laid out with its code's requested root bits as index (9 for
+// literals and lengths, 7 for the others), so that a fast run indexes it
+// with a constant shift. A code whose root width L (rootBits) is smaller,
+// because no code is longer, fills 2^(requested - L) times the entries; a
+// careful lookup peeks exactly L bits, as the stream's end requires, and
+// spreads them to the full index.
 struct CodeTable {
     int32_t root;      // pool index of the root table
-    int32_t rootBits;  // 0 (a constant) to 16
+    int32_t rootBits;  // L: 0 (a constant) to 9
 };
 
 static void SetEntries(TableEntry *e, int32_t count, int32_t tag, int32_t drop, uint32_t value)
@@ -57,15 +63,14 @@ static void SetEntries(TableEntry *e, int32_t count, int32_t tag, int32_t drop, 
     }
 }
 
-// A root of width 0 has one entry; a second copy behind it lets a fast run
-// index it with one bit like any other table and needs no test there.
-static CodeTable ConstantTable(uint32_t symbol, int32_t tag)
+// Root width 0: every entry of the root yields the symbol and takes no bits.
+static CodeTable ConstantTable(uint32_t symbol, int32_t tag, int32_t requestedBits)
 {
     CodeTable table;
     table.root = poolUsed;
     table.rootBits = 0;
-    SetEntries(&tablePool[poolUsed], 2, tag, 0, symbol);
-    poolUsed += 2;
+    SetEntries(&tablePool[poolUsed], 1 << requestedBits, tag, 0, symbol);
+    poolUsed += 1 << requestedBits;
     return table;
 }
 
@@ -108,7 +113,7 @@ static CodeTable BuildDecodeTable(const uint8_t *length, int32_t symbolCount,
 
     // No code at all: every decode yields 0 and consumes nothing.
     if (count[0] == symbolCount)
-        return ConstantTable(0, 0);
+        return ConstantTable(0, 0, requestedBits);
 
     int32_t shortest = 1;
     while (count[shortest] == 0)
@@ -149,17 +154,22 @@ static CodeTable BuildDecodeTable(const uint8_t *length, int32_t symbolCount,
     // symbol owns; they follow every real code.
     count[longest] += y;
 
+    // In a complete code of n symbols the shortest code has at most
+    // log2(n) bits: 8 for 510 symbols, 4 for 19 or fewer. So once the test
+    // above has passed, rootBits has at most come down to `longest`, never
+    // gone up, and the root is laid out requestedBits wide; below that
+    // width no code goes past the root.
     CodeTable table;
     table.root = poolUsed;
     table.rootBits = rootBits;
-    poolUsed += 1 << rootBits;
+    poolUsed += 1 << requestedBits;
 
     // The sub-table open at depth index d (at code bit d * rootBits) and the
     // code prefix it belongs to; canonical codes arrive in increasing order,
     // so a new prefix means a new sub-table. Codes are at most 16 bits and
     // a code longer than rootBits implies rootBits >= 7: three depths suffice.
     int32_t openBase[3] = {table.root, 0, 0};
-    int32_t openBits[3] = {rootBits, 0, 0};
+    int32_t openBits[3] = {requestedBits, 0, 0};
     int32_t openPrefix[3] = {0, -1, -1};
     int32_t placed = 0;
     uint32_t code = 0;
@@ -197,9 +207,10 @@ static CodeTable BuildDecodeTable(const uint8_t *length, int32_t symbolCount,
 // An invalid entry can only be met by the code 1 of a one-symbol code; it
 // must not be followed as a link, and it is damage like every other code
 // the block does not define.
-static uint32_t DecodeSymbol(CodeTable table)
+static uint32_t DecodeSymbol(CodeTable table, int32_t requestedBits)
 {
-    const TableEntry *e = &tablePool[table.root + (int32_t)PeekBits(table.rootBits)];
+    const TableEntry *e =
+        &tablePool[table.root + (int32_t)(PeekBits(table.rootBits) << (requestedBits - table.rootBits))];
     while (e->tag > LEAF) {
         if (e->tag == INVALID)
             LeaveDecode(Damaged);
@@ -207,6 +218,21 @@ static uint32_t DecodeSymbol(CodeTable table)
         e = &tablePool[e->value + PeekBits(e->tag - LEAF)];
     }
     DropBits(e->drop);
+    return e->value;
+}
+
+// DecodeSymbol inside a fast run, where the code's bits are all counted;
+// the root is `width` bits wide (see CodeTable).
+static inline uint32_t FastSymbol(FastInput *f, const TableEntry *root, int width)
+{
+    const TableEntry *e = &root[f->buffer >> (WORD_BITS - width)];
+    while (e->tag > LEAF) {
+        if (e->tag == INVALID)
+            LeaveDecode(Damaged);
+        FastDrop(f, e->drop);
+        e = &tablePool[e->value + FastPeek(f, e->tag - LEAF)];
+    }
+    FastDrop(f, e->drop);
     return e->value;
 }
 
@@ -220,7 +246,7 @@ static CodeTable ReadPtLengths(int32_t symbolCount, int32_t countBits, int32_t s
     // The constant is taken as it comes, without a test against symbolCount:
     // its users decide which values they cannot follow.
     if (n == 0)
-        return ConstantTable(GetBits(countBits), LEAF);
+        return ConstantTable(GetBits(countBits), LEAF, PT_ROOT_BITS);
     if (n > symbolCount)
         LeaveDecode(Damaged);
 
@@ -245,63 +271,70 @@ static CodeTable ReadPtLengths(int32_t symbolCount, int32_t countBits, int32_t s
 }
 
 // The literal/length code, its lengths written with the code-length code:
-// symbols 0..2 are runs of zero lengths (1, 3..18, 20..531), 3..18 the
-// lengths 1..16.
+// symbols 0..2 are runs of zero lengths (1, 3..18 with 4 more bits, 20..531
+// with 9), 3..18 the lengths 1..16.
+static int ZeroRunBits(uint32_t t)
+{
+    return t == 1 ? 4 : t == 2 ? CBIT : 0;
+}
+
+// Takes code-length symbol t, with the ZeroRunBits(t) bits that follow it,
+// for symbol i; returns the next symbol.
+static int32_t PlaceLength(uint8_t *length, int32_t i, uint32_t t, uint32_t extra)
+{
+    if (t <= 2) {
+        int32_t run = t == 0 ? 1 : (int32_t)extra + (t == 1 ? 3 : 20);
+        if (i + run > NC)
+            LeaveDecode(Damaged);
+        return i + run;  // those symbols keep length 0
+    }
+    // Only a constant code-length code can yield 19 or more; the lengths
+    // above 16 it would give have no table, so it is damage.
+    if (t - 2 > MAX_CODE_LENGTH)
+        LeaveDecode(Damaged);
+    length[i] = (uint8_t)(t - 2);
+    return i + 1;
+}
+
+// Lengths from symbol i on, in a fast run (see decode.h) while the chunk
+// has room: a code-length code of at most 16 bits and 9 more bits, which
+// one refill of a 64-bit word covers (the stub's 32-bit build reads them
+// the careful way, see FAST_EVERYWHERE).
+static int32_t FastCLengths(CodeTable lengthCode, uint8_t *length, int32_t i, int32_t n)
+{
+    if (!FAST_EVERYWHERE)
+        return i;
+    const TableEntry *root = tablePool + lengthCode.root;
+    FastInput f;
+    BeginFastInput(&f);
+    while (i < n && FastInputRoom(&f, 1)) {
+        FastRefill(&f);
+        uint32_t t = FastSymbol(&f, root, PT_ROOT_BITS);
+        i = PlaceLength(length, i, t, FastGet(&f, ZeroRunBits(t)));
+    }
+    EndFastInput(&f);
+    return i;
+}
+
 static CodeTable ReadCLengths(CodeTable lengthCode)
 {
     int32_t n = (int32_t)GetBits(CBIT);
     // A constant of 510 or 511 is a match of length 257 or 258; the frame
     // copies any length, so it is used as it is.
     if (n == 0)
-        return ConstantTable(GetBits(CBIT), LEAF);
+        return ConstantTable(GetBits(CBIT), LEAF, C_ROOT_BITS);
     if (n > NC)
         LeaveDecode(Damaged);
 
     uint8_t length[NC];
     for (int32_t i = 0; i < NC; i++)
         length[i] = 0;
-    int32_t i = 0;
+    int32_t i = FastCLengths(lengthCode, length, 0, n);
     while (i < n) {
-        uint32_t t = DecodeSymbol(lengthCode);
-        if (t <= 2) {
-            int32_t run = 1;
-            if (t == 1)
-                run = (int32_t)GetBits(4) + 3;
-            else if (t == 2)
-                run = (int32_t)GetBits(CBIT) + 20;
-            if (i + run > NC)
-                LeaveDecode(Damaged);
-            i += run;  // those symbols keep length 0
-        } else {
-            // Only a constant code-length code can yield 19 or more; the
-            // lengths above 16 it would give have no table, so it is damage.
-            if (t - 2 > MAX_CODE_LENGTH)
-                LeaveDecode(Damaged);
-            length[i++] = (uint8_t)(t - 2);
-        }
+        uint32_t t = DecodeSymbol(lengthCode, PT_ROOT_BITS);
+        i = PlaceLength(length, i, t, GetBits(ZeroRunBits(t)));
     }
     return BuildDecodeTable(length, NC, C_ROOT_BITS);
-}
-
-// DecodeSymbol inside a fast run, where the code's bits are all counted;
-// `shift` brings the root's index bits down (a width 0 root is taken as
-// one bit wide, see ConstantTable).
-static inline uint32_t FastSymbol(FastInput *f, const TableEntry *root, int shift)
-{
-    const TableEntry *e = &root[f->buffer >> shift];
-    while (e->tag > LEAF) {
-        if (e->tag == INVALID)
-            LeaveDecode(Damaged);
-        FastDrop(f, e->drop);
-        e = &tablePool[e->value + FastPeek(f, e->tag - LEAF)];
-    }
-    FastDrop(f, e->drop);
-    return e->value;
-}
-
-static int RootShift(CodeTable table)
-{
-    return WORD_BITS - (table.rootBits > 0 ? table.rootBits : 1);
 }
 
 enum {
@@ -314,17 +347,17 @@ enum {
 };
 
 // Decodes codes of the current block while the chunk holds enough bytes
-// for an item's refills and the block has room for the longest match
-// before its end; returns the codes left. The codes decode as in the loop
-// of DecodeStaticHuffman below.
-static int32_t DecodeFastRun(CodeTable literals, CodeTable positions, int32_t codesLeft)
+// for a batch of items and the block has room for the longest match before
+// its end; returns the codes left. The codes decode as in the loop of
+// DecodeStaticHuffman below. Kept out of line, so that its registers are
+// not shared with the block reader's.
+__attribute__((noinline)) static int32_t DecodeFastRun(CodeTable literals, CodeTable positions,
+                                                          int32_t codesLeft)
 {
-    FastInput f;
-    BeginFastInput(&f);
     const TableEntry *literalRoot = tablePool + literals.root;
     const TableEntry *positionRoot = tablePool + positions.root;
-    int literalShift = RootShift(literals);
-    int positionShift = RootShift(positions);
+    FastInput f;
+    BeginFastInput(&f);
     int32_t pos = frame.output.writePos;
     int32_t posLimit = frame.output.blockLength - MAX_MATCH;
     for (;;) {
@@ -338,16 +371,27 @@ static int32_t DecodeFastRun(CodeTable literals, CodeTable positions, int32_t co
         if (batch == 0)
             break;
         codesLeft -= (int32_t)batch;
-        do {
+        // Each item: batch > 0 and pos < posLimit.
+        for (;;) {
             FastRefill(&f);
-            uint32_t symbol = FastSymbol(&f, literalRoot, literalShift);
-            if (symbol < 256) {
+            uint32_t symbol = FastSymbol(&f, literalRoot, C_ROOT_BITS);
+            // While the buffer holds a whole code, literals follow each
+            // other without a refill.
+            while (symbol < 256) {
                 window[pos++] = (uint8_t)symbol;
+                if (--batch == 0 || pos >= posLimit || f.count < 16)
+                    break;
+                symbol = FastSymbol(&f, literalRoot, C_ROOT_BITS);
+            }
+            if (symbol < 256) {
+                if (batch == 0 || pos >= posLimit)
+                    break;
                 continue;
             }
-            if (WORD_BITS < 64)
+            // A position code and its extra bits: 32 bits at most.
+            if (WORD_BITS < 64 || f.count < 32)
                 FastRefill(&f);
-            uint32_t p = FastSymbol(&f, positionRoot, positionShift);
+            uint32_t p = FastSymbol(&f, positionRoot, PT_ROOT_BITS);
             if (p > MAX_POSITION_SYMBOL)
                 LeaveDecode(Damaged);
             if (WORD_BITS < 64)
@@ -358,7 +402,9 @@ static int32_t DecodeFastRun(CodeTable literals, CodeTable positions, int32_t co
             int32_t length = (int32_t)symbol - 253;
             CopyMatchInBlock(pos, distance, length);
             pos += length;
-        } while (--batch != 0 && pos < posLimit);
+            if (--batch == 0 || pos >= posLimit)
+                break;
+        }
         codesLeft += (int32_t)batch;
     }
     EndFastInput(&f);
@@ -393,12 +439,12 @@ void DecodeStaticHuffman(const MemberHeader *header, int isLh6)
 
         // One code the careful way: the first of a block, or one near the
         // end of the chunk or of the block; then as many as a fast run takes.
-        uint32_t symbol = DecodeSymbol(literals);
+        uint32_t symbol = DecodeSymbol(literals, C_ROOT_BITS);
         if (symbol < 256) {
             PutByte((uint8_t)symbol);
         } else {
             int32_t length = (int32_t)symbol - 253;
-            uint32_t p = DecodeSymbol(positions);
+            uint32_t p = DecodeSymbol(positions, PT_ROOT_BITS);
             // Only a constant position code can name a symbol whose p - 1
             // extra bits would not fit one read; such a match is damage.
             if (p > MAX_POSITION_SYMBOL)
