@@ -78,40 +78,50 @@ done
 
 # ---- timing ----
 
-# Seconds of the fastest of $runs runs of the given command (output dropped).
+# The fastest of $runs runs of the given command (output dropped): "wall-seconds
+# cpu-seconds", the smallest of each. CPU time (user and system) is the
+# steadier figure on a machine that others use at the same time.
 fastest() {
-  local best="" t0 t1 t
+  local best_wall="" best_cpu="" t
   for ((i = 0; i < runs; i++)); do
-    t0=$(date +%s.%N)
-    "$@" > /dev/null 2>&1 || true
-    t1=$(date +%s.%N)
-    t=$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')
-    if [[ -z $best ]] || awk -v t="$t" -v b="$best" 'BEGIN { exit !(t < b) }'; then best=$t; fi
+    t=$( { TIMEFORMAT='%R %U %S'; time "$@" >/dev/null 2>&1; } 2>&1 ) || true
+    read -r best_wall best_cpu < <(awk -v t="$t" -v w="$best_wall" -v c="$best_cpu" 'BEGIN {
+      split(t, f, " "); cpu = f[2] + f[3]
+      if (w == "" || f[1] < w) w = f[1]
+      if (c == "" || cpu < c) c = cpu
+      printf "%.3f %.3f\n", w, c }')
   done
-  echo "$best"
+  echo "$best_wall $best_cpu"
 }
 
-rate() { awk -v b="$1" -v s="$2" 'BEGIN { printf "%.1f", b / 1048576 / s }'; }
+rate() { awk -v b="$1" -v s="$2" 'BEGIN { if (s > 0) printf "%.1f", b / 1048576 / s; else printf "-" }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a + 0 > 0 && b + 0 > 0) printf "%.2f", a / b; else printf "-" }'; }
 
-printf '%-6s %9s %9s %10s %10s %7s  %s\n' method "out MB" "packed MB" "ours MB/s" "7-Zip MB/s" ratio notes
+printf '%-6s %7s %7s | %-21s | %-21s | %s\n' method "out MB" "packed" \
+  "MB/s wall: ours 7-Zip" "MB/s CPU: ours 7-Zip" "ours/7-Zip: wall CPU  notes"
 for m in "${methods[@]}"; do
   archive=$work/corpus-$m.lzh
   packed=$(stat -c %s "$archive")
   # One checked run first: its verdict goes into the notes.
   check=$("$sfx" test "$archive" 2>/dev/null | tail -n 1 || true)
-  ours=$(fastest "$sfx" test "$archive")
-  our_rate=$(rate "$corpus_bytes" "$ours")
-  peer_rate=- ratio=-
+  read -r ours_wall ours_cpu < <(fastest "$sfx" test "$archive")
+  peer_wall=- peer_cpu=- ratio_wall=- ratio_cpu=-
   if [[ -n $sevenzip && $peer_methods == *" $m "* ]]; then
     if "$sevenzip" t -bd "$archive" > /dev/null 2>&1; then
-      peer=$(fastest "$sevenzip" t -bd "$archive")
-      peer_rate=$(rate "$corpus_bytes" "$peer")
-      ratio=$(awk -v a="$our_rate" -v b="$peer_rate" 'BEGIN { printf "%.2f", a / b }')
+      read -r peer_wall peer_cpu < <(fastest "$sevenzip" t -bd "$archive")
+      peer_wall=$(rate "$corpus_bytes" "$peer_wall")
+      peer_cpu=$(rate "$corpus_bytes" "$peer_cpu")
     else
-      peer_rate="failed"
+      peer_wall=failed peer_cpu=failed
     fi
   fi
-  printf '%-6s %9s %9s %10s %10s %7s  %s\n' "$m" "$(mb "$corpus_bytes")" "$(mb "$packed")" \
-    "$our_rate" "$peer_rate" "$ratio" "$check"
+  ours_wall=$(rate "$corpus_bytes" "$ours_wall")
+  ours_cpu=$(rate "$corpus_bytes" "$ours_cpu")
+  if [[ $peer_wall != - && $peer_wall != failed ]]; then
+    ratio_wall=$(ratio "$ours_wall" "$peer_wall")
+    ratio_cpu=$(ratio "$ours_cpu" "$peer_cpu")
+  fi
+  printf '%-6s %7s %7s | %10s %10s | %10s %10s | %6s %6s  %s\n' "$m" "$(mb "$corpus_bytes")" \
+    "$(mb "$packed")" "$ours_wall" "$peer_wall" "$ours_cpu" "$peer_cpu" "$ratio_wall" "$ratio_cpu" "$check"
 done
-echo "ratio: our speed / 7-Zip's; notes: corvane-sfx test's verdict; fastest of $runs runs each" >&2
+echo "MB/s: output bytes per second; ratio: our speed / 7-Zip's; notes: corvane-sfx test's verdict; fastest of $runs runs each" >&2
