@@ -105,14 +105,23 @@ static int32_t SubTableBits(const int32_t *count, int32_t k, int32_t w, int32_t 
 static CodeTable BuildDecodeTable(const uint8_t *length, int32_t symbolCount,
                                   int32_t requestedBits)
 {
+    // The symbols that have a code, in order. Most of a block's 510
+    // lengths are often 0; passing over those only moves `used`, and the
+    // counts below see the others alone.
+    uint16_t coded[NC];
+    int32_t used = 0;
+    for (int32_t s = 0; s < symbolCount; s++) {
+        coded[used] = (uint16_t)s;
+        used += length[s] != 0;
+    }
     int32_t count[MAX_CODE_LENGTH + 1];
     for (int32_t k = 0; k <= MAX_CODE_LENGTH; k++)
         count[k] = 0;
-    for (int32_t s = 0; s < symbolCount; s++)
-        count[length[s]]++;
+    for (int32_t j = 0; j < used; j++)
+        count[length[coded[j]]]++;
 
     // No code at all: every decode yields 0 and consumes nothing.
-    if (count[0] == symbolCount)
+    if (used == 0)
         return ConstantTable(0, 0, requestedBits);
 
     int32_t shortest = 1;
@@ -135,9 +144,8 @@ static CodeTable BuildDecodeTable(const uint8_t *length, int32_t symbolCount,
         slot[k] = realCodes;
         realCodes += count[k];
     }
-    for (int32_t s = 0; s < symbolCount; s++)
-        if (length[s] != 0)
-            sorted[slot[length[s]]++] = (uint16_t)s;
+    for (int32_t j = 0; j < used; j++)
+        sorted[slot[length[coded[j]]]++] = coded[j];
 
     // Kraft: y counts the patterns of length k still free.
     int32_t y = 1 << shortest;
