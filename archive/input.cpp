@@ -78,12 +78,12 @@ int SeekArchive(int32_t offset, int origin)
     // has no such position: a relative seek by a packed size that would
     // wrap past 2^31 must not become a seek backwards (or a negative
     // stream position, which no later step expects), so it is damage, as
-    // a negative target is.
-    int64_t base = origin == 0 ? 0 : origin == 1 ? in->readPosition : in->archiveLimit;
-    int64_t wanted = base + offset;
-    if (wanted < 0 || wanted > INT32_MAX)
+    // a negative target is. The sum lies in 0..2^31-1 exactly when the
+    // 32-bit addition neither overflows nor comes out negative.
+    int32_t base = origin == 0 ? 0 : origin == 1 ? in->readPosition : in->archiveLimit;
+    int32_t target;
+    if (__builtin_add_overflow(base, offset, &target) || target < 0)
         return FailInput();
-    int32_t target = (int32_t)wanted;
     if (in->bufferStart <= target && target <= in->bufferEnd) {
         in->readPosition = target;
         return 1;
