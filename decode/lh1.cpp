@@ -10,7 +10,7 @@ enum {
     LEAF_BASE = NODES,          // child[] values >= this are leaves: LEAF_BASE + symbol
     REBUILD_AT = 0x8000,
     SPACE_BYTES = 4036,         // the spaces just before the first output byte
-    SENTINELS = 4,              // freq[NODES ..]: a scan may look 4 ahead
+    SENTINELS = 8,              // freq[NODES ..]: a scan may look 8 ahead
     MAX_MATCH = 60,
 };
 
@@ -109,13 +109,17 @@ __attribute__((noinline)) static void RebuildTree(void)
 // Returns the node that now holds c's subtree.
 __attribute__((noinline)) static uint32_t TradeUp(uint32_t c, uint32_t k)
 {
-    // The order makes a skip of four safe when the fourth is below k; runs
-    // of equal counts are long while counts are small.
+    // The order makes a skip of eight safe when the eighth is below k (runs
+    // of equal counts are long while counts are small); then the nodes
+    // below k among the next seven are counted, which is where the run
+    // ends, without a branch to guess.
     uint32_t l = c + 1;
-    while (k > tree.freq[l + 4])
-        l += 4;
-    while (k > tree.freq[l + 1])
-        l++;
+    while (k > tree.freq[l + 8])
+        l += 8;
+    uint32_t below = 0;
+    for (uint32_t i = 1; i < 8; i++)
+        below += k > tree.freq[l + i];
+    l += below;
     tree.freq[c] = tree.freq[l];
     tree.freq[l] = (uint16_t)k;
 
