@@ -383,11 +383,12 @@ __attribute__((noinline)) static int32_t DecodeFastRun(CodeTable literals, CodeT
         for (;;) {
             FastRefill(&f);
             uint32_t symbol = FastSymbol(&f, literalRoot, C_ROOT_BITS);
-            // While the buffer holds a whole code, literals follow each
-            // other without a refill.
-            while (symbol < 256) {
+            // A refilled 64-bit buffer holds three codes (a 32-bit one
+            // only one): up to three literals follow without a refill.
+            int32_t more = WORD_BITS < 64 ? 0 : 2;
+            for (; symbol < 256; more--) {
                 window[pos++] = (uint8_t)symbol;
-                if (--batch == 0 || pos >= posLimit || f.count < 16)
+                if (--batch == 0 || pos >= posLimit || more == 0)
                     break;
                 symbol = FastSymbol(&f, literalRoot, C_ROOT_BITS);
             }
