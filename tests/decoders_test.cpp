@@ -1,10 +1,6 @@
-// The compressing decoders driven through the real frame and dispatcher:
-// packed bits written by hand (or by the small models kept here) go into a
-// file that the archive input reads, DecodeMember decodes them into an
-// output file, and the test compares that file and the exit. Expected
-// output never comes from the decoders: it is the text that was encoded,
-// or what a plain model of the dictionary says a match copies. Real data
-// of every method comes from the jlha archives of the end-to-end tests.
+// The decoders through the real frame and dispatcher, over packed bits
+// written by hand or by the small models here. Expected output is the text
+// encoded or what a plain model of the dictionary copies, never the decoders'.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -85,11 +81,7 @@ Bytes Str(const char *s) { return Bytes(s, s + strlen(s)); }
 
 struct Lcg {
     uint32_t state;
-    uint32_t Next(uint32_t bound)
-    {
-        state = state * 1103515245u + 12345u;
-        return (state >> 8) % bound;
-    }
+    uint32_t Next(uint32_t bound) { return ((state = state * 1103515245u + 12345u) >> 8) % bound; }
 };
 
 // LZ77 over the bytes before output position 0 (`before`, whose last byte
@@ -97,11 +89,7 @@ struct Lcg {
 struct WindowModel {
     Bytes before, out;
     explicit WindowModel(const Bytes &initial = Bytes(65536, ' ')) : before(initial) {}
-    WindowModel &Literal(uint8_t c)
-    {
-        out.push_back(c);
-        return *this;
-    }
+    WindowModel &Literal(uint8_t c) { return out.push_back(c), *this; }
     WindowModel &Match(int64_t distance, int length)
     {
         for (int i = 0; i < length; i++) {
@@ -116,11 +104,7 @@ struct WindowModel {
 struct RingModel {
     Bytes ring, out;
     uint32_t next;
-    void Literal(uint8_t c)
-    {
-        out.push_back(c);
-        ring[next++ % ring.size()] = c;
-    }
+    void Literal(uint8_t c) { out.push_back(c), ring[next++ % ring.size()] = c; }
     void Match(uint32_t slot, int length)
     {
         for (int i = 0; i < length; i++)
@@ -173,8 +157,7 @@ protected:
         ResetArchiveInput();
         outputFile = Open(dir + "/output", GENERIC_WRITE, CREATE_ALWAYS);
 
-        MemberHeader header;
-        memset(&header, 0, sizeof header);
+        MemberHeader header = {};
         memcpy(header.method, (std::string("-") + method + "-").c_str(), 5);
         header.packedSize = (uint32_t)packed.size();
         header.originalSize = originalSize;
@@ -223,8 +206,7 @@ protected:
 
 TEST_F(DecoderTest, StaticConstantCodesBlockCountsAndTheSpacesBeforeTheFirstByte)
 {
-    // Constants consume no bits per code: five 'A' from 52 header bits.
-    EXPECT_EQ(BitWriter().Constants(5, 0, 'A', 0).bytes.size(), 7u);
+    // Constants consume no bits per code: five 'A' from the header alone.
     ExpectDecodes("lh5", BitWriter().Constants(5, 0, 'A', 0).bytes, Str("AAAAA"));
     // A count of 0 is 65,536 codes, and more: 70,000 from one block. A
     // count of 1 asks for a second block header, which is not there.
@@ -255,9 +237,8 @@ TEST_F(DecoderTest, StaticConstantCodesBlockCountsAndTheSpacesBeforeTheFirstByte
         ExpectDecodes(pbit == 4 ? "lh5" : "lh6", far.bytes,
                       WindowModel().Literal('q').Match((1 << 14) + 3 + 1, 3).out);
     }
-    BitWriter p17;
-    p17.Constants(1, 0, 'p', 0, 5).Constants(1, 0, 256, 17, 5).Put(1, 16);
-    ExpectDecodes("lh6", p17.bytes, Str("p p "));
+    ExpectDecodes("lh6", BitWriter().Constants(1, 0, 'p', 0, 5).Constants(1, 0, 256, 17, 5).Put(1, 16).bytes,
+                  Str("p p "));
 }
 
 TEST_F(DecoderTest, StaticOneBitCodesAndTheEndCheck)
@@ -289,17 +270,15 @@ TEST_F(DecoderTest, StaticCodesThatAreDamageAndTheEmptyCode)
     // Position lengths {1, 2} are incomplete, {1, 1, 1} over-subscribed,
     // {1, 2, 2} complete. The data "10" would be valid under {1, 2}.
     auto positions = [](const std::vector<int> &lengths) {
-        BitWriter w;
-        w.Constants(1, 0, 'k', 0).Put(1, 16).Put(0, 10).Put(0, 9).Put(256, 9);
-        return w.Pt(4, lengths, false).Text("10").bytes;
+        return BitWriter().Constants(1, 0, 'k', 0).Put(1, 16).Put(0, 10).Put(0, 9).Put(256, 9)
+            .Pt(4, lengths, false).Text("10").bytes;
     };
     ExpectDamaged("lh5", positions({1, 2}), 4);
     ExpectDamaged("lh5", positions({1, 1, 1}), 4);
     ExpectDecodes("lh5", positions({1, 2, 2}), Str("k k "));
     // Lengths all zero (n > 0): symbol 0 without consuming bits.
-    BitWriter z;
-    z.Constants(1, 0, 'z', 0).Put(2, 16).Put(0, 10).Put(0, 9).Put(259, 9).Pt(4, {0, 0}, false);
-    ExpectDecodes("lh5", z.bytes, Bytes(13, 'z'));
+    ExpectDecodes("lh5", BitWriter().Constants(1, 0, 'z', 0).Put(2, 16).Put(0, 10).Put(0, 9).Put(259, 9)
+                             .Pt(4, {0, 0}, false).bytes, Bytes(13, 'z'));
 
     auto block = [] { return BitWriter().Put(1, 16); };
     ExpectDamaged("lh5", block().Pt(5, {1, 1, 1}, true).Put(0, 16).bytes, 1);  // over-subscribed
@@ -318,9 +297,8 @@ TEST_F(DecoderTest, StaticCodesThatAreDamageAndTheEmptyCode)
     // 15 position lengths, a complete code of the first 14: too many for
     // -lh5-, fine for -lh6-.
     auto fifteen = [](int pbit) {
-        BitWriter p;
-        p.Constants(1, 0, 'k', 0, pbit).Put(1, 16).Put(0, 10).Put(0, 9).Put(256, 9);
-        return p.Pt(pbit, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 13, 0}, false).Text("0").bytes;
+        return BitWriter().Constants(1, 0, 'k', 0, pbit).Put(1, 16).Put(0, 10).Put(0, 9).Put(256, 9)
+            .Pt(pbit, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 13, 0}, false).Text("0").bytes;
     };
     ExpectDamaged("lh5", fifteen(4), 4);
     ExpectDecodes("lh6", fifteen(5), Str("kkkk"));
@@ -331,9 +309,7 @@ TEST_F(DecoderTest, StaticCodesThatAreDamageAndTheEmptyCode)
     for (uint32_t constant : {19u, 18u})
         ExpectDamaged("lh5", block().Put(0, 5).Put(constant, 5).Put(1, 9).bytes, 1);
     ExpectDecodes("lh5", BitWriter().Constants(2, 31, 'u', 0).bytes, Str("uu"));
-    BitWriter far;
-    far.Constants(1, 0, 'p', 0, 5).Constants(1, 0, 256, 18, 5).Put(0, 16).Put(0, 16);
-    ExpectDamaged("lh6", far.bytes, 4);
+    ExpectDamaged("lh6", BitWriter().Constants(1, 0, 'p', 0, 5).Constants(1, 0, 256, 18, 5).Put(0, 32).bytes, 4);
     ExpectDecodes("lh6", BitWriter().Constants(3, 0, 'i', 31, 5).bytes, Str("iii"));
 }
 
@@ -352,12 +328,10 @@ TEST_F(DecoderTest, StaticCodeLengthZeroRunField)
 
     // The field follows the third length also when n = 3, not for n = 2;
     // here every later field would shift if it did not.
-    BitWriter three;
-    three.Put(4, 16).Put(3, 5).Length(1).Length(0).Length(1);
-    three.Put(3, 2).Put(20, 9).Text("1").Put(0, 9).Put(0, 8);  // a run of 20
+    BitWriter three, two;  // a run of 20; a run of 3 + 2
+    three.Put(4, 16).Put(3, 5).Length(1).Length(0).Length(1).Put(3, 2).Put(20, 9).Text("1").Put(0, 17);
+    two.Put(4, 16).Put(2, 5).Length(1).Length(1).Put(5, 9).Text("1").Put(2, 4).Put(0, 8);
     ExpectDecodes("lh5", three.bytes, Bytes(4, 0));
-    BitWriter two;
-    two.Put(4, 16).Put(2, 5).Length(1).Length(1).Put(5, 9).Text("1").Put(2, 4).Put(0, 8);  // a run of 3 + 2
     ExpectDecodes("lh5", two.bytes, Bytes(4, 0));
 }
 
@@ -386,11 +360,9 @@ struct Code {
 void PutBlockHeader(BitWriter &w, uint32_t count, Code &lengths, Code &literals, Code &positions,
                     int pbit)
 {
-    lengths.Canonical();
-    literals.Canonical();
-    positions.Canonical();
-    w.Put(count, 16);
-    w.Pt(5, lengths.len, true);
+    for (Code *c : {&lengths, &literals, &positions})
+        c->Canonical();
+    w.Put(count, 16).Pt(5, lengths.len, true);
     int n = 510;
     while (literals.len[(size_t)n - 1] == 0)
         n--;
@@ -426,7 +398,7 @@ TEST_F(DecoderTest, StaticDeepTablesAndFarMatches)
         Code flat, deep;
         flat.len.assign(19, 4);
         std::fill(flat.len.begin() + 13, flat.len.end(), 5);
-        deep.len.assign(19, 0);
+        deep.len.resize(19);
         const int order[19] = {0, 2, 11, 12, 13, 14, 15, 16, 17, 18, 1, 3, 4, 5, 6, 7, 8, 9, 10};
         const int lengths[19] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 15, 15, 16, 16, 16, 16};
         for (int i = 0; i < 19; i++)
@@ -437,12 +409,9 @@ TEST_F(DecoderTest, StaticDeepTablesAndFarMatches)
         Code literals, positions;
         literals.len.assign(510, 0);
         std::vector<uint32_t> bytes;
-        for (uint32_t c = 0; c < 256; c++) {
-            if (c != 1 && (c < 30 || c >= 55) && (c < 100 || c >= 105) && (c < 200 || c >= 212)) {
-                literals.len[c] = 8;
-                bytes.push_back(c);
-            }
-        }
+        for (uint32_t c = 0; c < 256; c++)
+            if (c != 1 && (c < 30 || c >= 55) && (c < 100 || c >= 105) && (c < 200 || c >= 212))
+                literals.len[c] = 8, bytes.push_back(c);
         for (int i = 0; i < 9; i++)
             literals.len[(size_t)(256 + i)] = std::min(9 + i, 16);
         std::fill(literals.len.begin() + 265, literals.len.begin() + 307, 8);
@@ -459,8 +428,7 @@ TEST_F(DecoderTest, StaticDeepTablesAndFarMatches)
             for (int i = 0; i < 12000; i++) {
                 if (rng.Next(3) != 0) {
                     uint32_t lit = bytes[rng.Next((uint32_t)bytes.size())];
-                    literals.Put(w, lit);
-                    model.Literal((uint8_t)lit);
+                    literals.Put(w, lit), model.Literal((uint8_t)lit);
                     continue;
                 }
                 int length = 3 + (int)rng.Next(51);
@@ -564,15 +532,10 @@ TEST_F(DecoderTest, Lh1FreshTreeAndPositions)
     Lh1Model tree;
     BitWriter w;
     WindowModel model(before);
-    tree.Put(w, 313);
-    w.Text("11111111 111111");
-    model.Match(4096, 60);
-    tree.Put(w, 256);
-    w.Text("00000101 1");
-    model.Match(12, 3);
-    tree.Put(w, 260);
-    w.Text("000 111110");
-    model.Match(63, 7);
+    const struct { int symbol; const char *position; int distance; } items[] = {
+        {313, "11111111 111111", 4096}, {256, "00000101 1", 12}, {260, "000 111110", 63}};
+    for (const auto &m : items)
+        tree.Put(w, m.symbol), w.Text(m.position), model.Match(m.distance, m.symbol - 253);
     ExpectDecodes("lh1", w.bytes, model.out);
 }
 
@@ -591,17 +554,13 @@ TEST_F(DecoderTest, Lh1CodesLongerThanSixteenBits)
         any = false;
         for (int k = 8; k >= 0; k--) {
             if (left[(size_t)k] > 0) {
-                left[(size_t)k]--;
-                tree.Put(w, 'A' + k);
-                out.push_back((uint8_t)('A' + k));
-                any = true;
+                left[(size_t)k]--, any = true;
+                tree.Put(w, 'A' + k), out.push_back((uint8_t)('A' + k));
             }
         }
     }
-    for (int s = 0; s < 40; s++) {
-        tree.Put(w, s);
-        out.push_back((uint8_t)s);
-    }
+    for (int s = 0; s < 40; s++)
+        tree.Put(w, s), out.push_back((uint8_t)s);
     EXPECT_GT(tree.longestCode, 16);
     ExpectDecodes("lh1", w.bytes, out);
     ExpectDamaged("lh1", Bytes(w.bytes.begin(), w.bytes.end() - 1), (uint32_t)out.size());
@@ -622,16 +581,11 @@ TEST_F(DecoderTest, LzsItemsAndRingSlots)
     // Literals and slots that name them, overlapping their own output.
     RingModel model = {Bytes(2048, ' '), {}, 2048 - 17};
     BitWriter w;
-    auto literal = [&](uint8_t c) {
-        w.Put(1, 1).Put(c, 8);
-        model.Literal(c);
-    };
-    auto match = [&](uint32_t slot, int length) {
-        w.Put(0, 1).Put(slot, 11).Put((uint32_t)length - 2, 4);
-        model.Match(slot, length);
-    };
     for (const char *s = "ABCDE"; *s; s++)
-        literal((uint8_t)*s);
+        w.Put(1, 1).Put((uint8_t)*s, 8), model.Literal((uint8_t)*s);
+    auto match = [&](uint32_t slot, int length) {
+        w.Put(0, 1).Put(slot, 11).Put((uint32_t)length - 2, 4), model.Match(slot, length);
+    };
     match((2 - 17) & 0x7FF, 3);
     match((7 - 17) & 0x7FF, 17);
     match(2000, 5);
@@ -659,19 +613,15 @@ TEST_F(DecoderTest, Lz5InitialRing)
     // zeros; 3328 the ascending run; 4077 the last space; 3584 the
     // descending run; 3962 the last zeros and the first spaces; 4078 is
     // distance 0, the window's old bytes.
-    const struct {
-        uint32_t slot;
-        int length;
-        const char *expect;
-    } starts[] = {{0, 13, nullptr},   {3328, 18, nullptr}, {4077, 5, "     "},
-                  {3584, 4, nullptr}, {3962, 10, nullptr}, {4078, 9, "old bytes"}};
+    const struct { uint32_t slot; int length; const char *expect; } starts[] = {
+        {0, 13, nullptr}, {3328, 18, nullptr}, {4077, 5, "     "},
+        {3584, 4, nullptr}, {3962, 10, nullptr}, {4078, 9, "old bytes"}};
     for (const auto &s : starts) {
         RingModel model = fresh;
         model.Match(s.slot, s.length);
         memcpy(window, "old bytes", 9);
-        BitWriter w;
-        w.Put(0x00, 8).Put(s.slot & 0xFF, 8).Put((s.slot >> 8) << 4 | (uint32_t)(s.length - 3), 8);
-        ExpectDecodes("lz5", w.bytes, s.expect ? Str(s.expect) : model.out);
+        Bytes packed = {0x00, (uint8_t)s.slot, (uint8_t)((s.slot >> 8) << 4 | (uint32_t)(s.length - 3))};
+        ExpectDecodes("lz5", packed, s.expect ? Str(s.expect) : model.out);
     }
 }
 
@@ -684,9 +634,7 @@ TEST_F(DecoderTest, EmptyMembersAndOverlongOutput)
     for (const char *method : {"lh1", "lh4", "lh5", "lh6", "lzs", "lz5"}) {
         SCOPED_TRACE(method);
         Outcome none = Decode(method, Bytes{}, 0);
-        EXPECT_EQ(none.exit, Done);
-        EXPECT_EQ(none.result, 1);
-        EXPECT_TRUE(none.output.empty());
+        EXPECT_TRUE(none.exit == Done && none.result == 1 && none.output.empty());
         EXPECT_EQ(Decode(method, Bytes{0xFF}, 0).exit, Done);
         EXPECT_EQ(Decode(method, Bytes{0x00, 0x00}, 0).exit, Damaged);
     }
