@@ -1,8 +1,6 @@
-// The archive writer and its -lh5-/-lh6- packer. What it writes must read
-// back in readers that share none of its code: 7-Zip and the jlha library
-// (black boxes, through their command lines) and our own extractor, whose
-// `list` command also shows the header fields. The inputs are those of the
-// jlha test archives (tests/java).
+// The archive writer and its -lh5-/-lh6- packer, read back by readers that
+// share none of its code (7-Zip, jlha) and by our extractor, whose `list`
+// shows the header fields. Inputs are those of the jlha archives (tests/java).
 #include <gtest/gtest.h>
 
 #include <iconv.h>
@@ -50,28 +48,14 @@ void WriteBytes(const fs::path &path, const std::string &bytes)
 
 struct ScratchDir {
     fs::path path;
-    ScratchDir()
-    {
-        char pattern[] = "/tmp/corvane-encoder-XXXXXX";
-        path = mkdtemp(pattern);
-    }
-    ~ScratchDir()
-    {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
+    ScratchDir() { char pattern[] = "/tmp/corvane-encoder-XXXXXX"; path = mkdtemp(pattern); }
+    ~ScratchDir() { std::error_code ignored; fs::remove_all(path, ignored); }
 };
 
 // xorshift64: the same inputs on every run and machine.
 struct Rng {
     uint64_t state;
-    uint32_t Next()
-    {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return (uint32_t)(state >> 16);
-    }
+    uint32_t Next() { return state ^= state << 13, state ^= state >> 7, state ^= state << 17, (uint32_t)(state >> 16); }
 };
 
 // Lopsided bytes: geometric over nine values, or one value half of the
@@ -89,11 +73,10 @@ std::string Skewed(size_t size, bool geometric)
     return s;
 }
 
-CliResult Sfx(const std::vector<std::string> &args)
+CliResult Sfx(std::vector<std::string> args)
 {
-    std::vector<std::string> all = {CORVANE_SFX};
-    all.insert(all.end(), args.begin(), args.end());
-    return RunCli(all);
+    args.insert(args.begin(), CORVANE_SFX);
+    return RunCli(args);
 }
 
 // A member as `corvane-sfx list` shows it, through the extractor's own
@@ -224,8 +207,8 @@ TEST(Packer, LargerDictionaryReachesFurther)
     // Noise repeated at 20,000 bytes: beyond -lh5-'s 8 KiB, within -lh6-'s 32 KiB.
     std::string block = Input("random.bin").substr(0, 20000), input = block + block + block;
     std::vector<uint8_t> lh5, lh6;
-    PackLzh((const uint8_t *)input.data(), input.size(), kLh5Params, DefaultLzhEffort(kLh5Params), &lh5);
-    PackLzh((const uint8_t *)input.data(), input.size(), kLh6Params, DefaultLzhEffort(kLh6Params), &lh6);
+    for (auto [params, out] : {std::make_pair(&kLh5Params, &lh5), std::make_pair(&kLh6Params, &lh6)})
+        PackLzh((const uint8_t *)input.data(), input.size(), *params, DefaultLzhEffort(*params), out);
     EXPECT_GT(lh5.size(), input.size() * 9 / 10);
     EXPECT_LT(lh6.size(), block.size() * 11 / 10);
 }
@@ -251,9 +234,7 @@ TEST(MemberNames, CodePage437AndTheCharactersRefused)
     }
     iconv_close(cd);
 
-    const struct {
-        const char *utf8, *mention;
-    } refused[] = {
+    const struct { const char *utf8, *mention; } refused[] = {
         {"\xe4\xb8\xad.txt", "U+4E2D"},             // a CJK character
         {"euro\xe2\x82\xac", "U+20AC"},             // not in code page 437
         {"no\xc2\xa0" "break", "U+00A0"},           // would be byte 0xFF, a separator
@@ -349,17 +330,12 @@ TEST(ArchiveHeaders, NameLengthsAtTheLimitsOfEachLevel)
     EXPECT_NE(archive[0], 0);
     WriteBytes(dir.path / "a.lzh", std::string(archive.begin(), archive.end()));
     std::vector<Listed> back = List(dir.path / "a.lzh");
-    ASSERT_EQ(back.size(), 1u);
-    EXPECT_EQ(back[0].path, name);
+    EXPECT_TRUE(back.size() == 1 && back[0].path == name);
 
     MemberFields f = {};
     memcpy(f.method, "-lh0-", 6);
     f.directory = std::string(200, 'd') + "/";
-    const struct {
-        size_t nameLength;
-        int level;
-        bool fits;
-    } cases[] = {{33, 0, false}, {32, 0, true},  // 234 and 233 bytes with the directory
+    const struct { size_t nameLength; int level; bool fits; } cases[] = {{33, 0, false}, {32, 0, true},  // 234 and 233 bytes with the directory
                  {231, 1, false}, {230, 1, true}, {1000, 2, true}};  // level 1 keeps the directory apart
     for (const auto &c : cases) {
         f.name = std::string(c.nameLength, 'n');
@@ -386,14 +362,10 @@ TEST(FileWalker, SortedDirectoriesFirstAndRefusals)
     ASSERT_EQ(members.size(), paths.size() - 1);
     EXPECT_EQ(members[0].memberPath, "B2.txt");
 
-    WriteBytes(dir.path / "one" / "Read.me", "1");
-    WriteBytes(dir.path / "one" / "READ.ME", "2");
-    WriteBytes(dir.path / "one" / "b.txt", "3");
+    for (const char *p : {"Read.me", "READ.ME", "b.txt"})
+        WriteBytes(dir.path / "one" / p, p);
     fs::create_directory_symlink(dir.path / "top", dir.path / "top" / "again");
-    const struct {
-        std::vector<std::string> paths;
-        const char *mention;
-    } refused[] = {{{"one"}, "same file on Windows"},
+    const struct { std::vector<std::string> paths; const char *mention; } refused[] = {{{"one"}, "same file on Windows"},
                    {{"top"}, "leads back"},
                    {{"one/b.txt", "top/b.txt"}, "given twice"},
                    {{"nowhere"}, "nowhere"}};
@@ -445,9 +417,8 @@ TEST_P(RoundTrip, ThreeReadersExtractEveryInputByteForByte)
         ASSERT_EQ(x.exitCode, 0) << Describe(x) << x.out;
         ExpectExtracted(dir.path / "7zz", files, "7zz");
     }
-    if (!jlha.empty()) {
+    if (!jlha.empty()) {  // its exit code says nothing; its complaints go to stderr
         fs::create_directories(dir.path / "jlha");
-        // Its exit code says nothing; its complaints go to stderr.
         CliResult x = RunCli({jlha, "xw=" + (dir.path / "jlha").string(), file.string()});
         EXPECT_EQ(x.err.find("SEVERE"), std::string::npos) << x.err;
         ExpectExtracted(dir.path / "jlha", files, "jlha");
@@ -501,8 +472,7 @@ TEST(MakeCommand, SelfExtractorFromFilesWithTheBuiltInStub)
     if (made.exitCode == 1 && made.err.find("--stub") != std::string::npos)
         GTEST_SKIP() << "this build has no stub of its own";
     ASSERT_EQ(made.exitCode, 0) << Describe(made);
-    CliResult r = Sfx({"extract", exe, "-d", (dir.path / "out").string()});
-    ASSERT_EQ(r.exitCode, 0) << Describe(r);
+    ASSERT_EQ(Sfx({"extract", exe, "-d", (dir.path / "out").string()}).exitCode, 0);
     ExpectExtracted(dir.path / "out", files, "the self-extractor");
 }
 
@@ -510,15 +480,10 @@ TEST(MakeCommand, RefusalsNameTheirCauseAndWriteNothing)
 {
     ScratchDir dir;
     std::string d = dir.path.string(), out = d + "/x.lzh";
-    WriteBytes(d + "/in/caf\xc3\xa9.txt", "fine");  // U+00E9 is in code page 437
-    WriteBytes(d + "/in/\xe2\x82\xac.txt", "euro");
-    WriteBytes(d + "/bang/!", "skipped");
-    WriteBytes(d + "/bang/z.txt", "kept");
-    const struct {
-        std::vector<std::string> args;
-        int exitCode;
-        const char *mention;
-    } cases[] = {
+    // U+00E9 is in code page 437, the euro sign is not.
+    for (const char *p : {"/in/caf\xc3\xa9.txt", "/in/\xe2\x82\xac.txt", "/bang/!", "/bang/z.txt"})
+        WriteBytes(d + p, p);
+    const struct { std::vector<std::string> args; int exitCode; const char *mention; } cases[] = {
         {{d + "/in"}, 1, "U+20AC"},
         {{"--level", "3", d}, 2, "--level"},
         {{"--method", "lh7", d}, 2, "--method"},
