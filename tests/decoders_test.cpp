@@ -121,18 +121,8 @@ struct Outcome {
 class DecoderTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { BuildCrcTable(); }
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/corvane_decoders_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override
-    {
-        unlink((dir + "/packed").c_str());
-        unlink((dir + "/output").c_str());
-        rmdir(dir.c_str());
-    }
+    void SetUp() override { char pattern[] = "/tmp/corvane_decoders_XXXXXX"; ASSERT_TRUE(mkdtemp(pattern)); dir = pattern; }
+    void TearDown() override { unlink((dir + "/packed").c_str()), unlink((dir + "/output").c_str()), rmdir(dir.c_str()); }
 
     static HANDLE Open(const std::string &path, DWORD access, DWORD disposition)
     {
@@ -163,20 +153,12 @@ protected:
         header.originalSize = originalSize;
         header.dosDate = (uint16_t)((2020 - 1980) << 9 | 6 << 5 | 15);
         expectedCrc = 0xFFFFFFFF;
-        if (expected) {
-            ResetCrc();
-            UpdateCrc(expected->data(), (int32_t)expected->size());
-            expectedCrc = GetCrc();
-        }
-        runState.failed = 0;
-        runState.decoderActive = 1;
-        frame.exitCode = 0;
-        Outcome o;
-        o.result = DecodeMember(&header);
-        o.exit = frame.exitCode;
+        if (expected)
+            ResetCrc(), UpdateCrc(expected->data(), (int32_t)expected->size()), expectedCrc = GetCrc();
+        runState.failed = 0, runState.decoderActive = 1, frame.exitCode = 0;
+        Outcome o = {DecodeMember(&header), frame.exitCode, {}};
         runState.decoderActive = 0;
-        CloseHandle(outputFile);
-        CloseHandle(in);
+        CloseHandle(outputFile), CloseHandle(in);
         std::ifstream result(dir + "/output", std::ios::binary);
         o.output.assign(std::istreambuf_iterator<char>(result), std::istreambuf_iterator<char>());
         return o;
@@ -185,16 +167,14 @@ protected:
     void ExpectDecodes(const char *method, const Bytes &packed, const Bytes &expected)
     {
         Outcome o = Decode(method, packed, (uint32_t)expected.size(), &expected);
-        EXPECT_EQ(o.exit, Done);
-        EXPECT_EQ(o.result, 1);
+        EXPECT_TRUE(o.exit == Done && o.result == 1) << "exit " << o.exit;
         EXPECT_TRUE(o.output == expected) << "output differs";
     }
 
     void ExpectDamaged(const char *method, const Bytes &packed, uint32_t originalSize)
     {
         Outcome o = Decode(method, packed, originalSize);
-        EXPECT_EQ(o.exit, Damaged);
-        EXPECT_EQ(o.result, 0);
+        EXPECT_TRUE(o.exit == Damaged && o.result == 0) << "exit " << o.exit;
         EXPECT_LE(o.output.size(), originalSize);
     }
 
@@ -372,12 +352,10 @@ void PutBlockHeader(BitWriter &w, uint32_t count, Code &lengths, Code &literals,
             run++;
         if (run >= 20) {
             run = std::min(run, 531);
-            lengths.Put(w, 2);
-            w.Put((uint32_t)run - 20, 9);
+            lengths.Put(w, 2), w.Put((uint32_t)run - 20, 9);
         } else if (run >= 3) {
             run = std::min(run, 18);
-            lengths.Put(w, 1);
-            w.Put((uint32_t)run - 3, 4);
+            lengths.Put(w, 1), w.Put((uint32_t)run - 3, 4);
         } else {
             lengths.Put(w, run ? 0 : (uint32_t)literals.len[(size_t)i] + 2);
             run = 1;
@@ -462,18 +440,11 @@ struct Lh1Model {
 
     Lh1Model()
     {
-        for (int s = 0; s < N; s++) {
-            freq[s] = 1;
-            child[s] = (uint16_t)(s + T);
-            parent[s + T] = (uint16_t)s;
-        }
-        for (int i = 0, j = N; j < T; i += 2, j++) {
-            freq[j] = (uint16_t)(freq[i] + freq[i + 1]);
-            child[j] = (uint16_t)i;
-            parent[i] = parent[i + 1] = (uint16_t)j;
-        }
-        freq[T] = 0xFFFF;
-        parent[R] = 0;
+        for (int s = 0; s < N; s++)
+            freq[s] = 1, child[s] = (uint16_t)(s + T), parent[s + T] = (uint16_t)s;
+        for (int i = 0, j = N; j < T; i += 2, j++)
+            freq[j] = (uint16_t)(freq[i] + freq[i + 1]), child[j] = (uint16_t)i, parent[i] = parent[i + 1] = (uint16_t)j;
+        freq[T] = 0xFFFF, parent[R] = 0;
     }
 
     void Put(BitWriter &w, int s)
@@ -492,14 +463,11 @@ struct Lh1Model {
                 int l = c + 1;
                 while (k > freq[l + 1])
                     l++;
-                freq[c] = freq[l];
-                freq[l] = (uint16_t)k;
+                freq[c] = freq[l], freq[l] = (uint16_t)k;
                 int i = child[c], j = child[l];
                 parent[i] = parent[i + (i < T)] = (uint16_t)l;
                 parent[j] = parent[j + (j < T)] = (uint16_t)c;
-                child[l] = (uint16_t)i;
-                child[c] = (uint16_t)j;
-                c = l;
+                child[l] = (uint16_t)i, child[c] = (uint16_t)j, c = l;
             }
             c = parent[c];
         } while (c != 0);
