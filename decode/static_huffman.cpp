@@ -355,8 +355,8 @@ enum {
 };
 
 // Decodes codes of the current block while the chunk holds enough bytes
-// for a batch of items and the block has room for the longest match before
-// its end; returns the codes left. The codes decode as in the loop of
+// for a batch of items, in batches while the block has room for the
+// longest match before its end; returns the codes left. The codes decode as in the loop of
 // DecodeStaticHuffman below. Kept out of line, so that its registers are
 // not shared with the block reader's.
 __attribute__((noinline)) static int32_t DecodeFastRun(CodeTable literals, CodeTable positions,
@@ -370,8 +370,37 @@ __attribute__((noinline)) static int32_t DecodeFastRun(CodeTable literals, CodeT
     int32_t posLimit = frame.output.blockLength - MAX_MATCH;
     for (;;) {
         ptrdiff_t room = f.end - f.next - 2 * WORD_BYTES;
-        if (room < ITEM_BYTES || pos >= posLimit)
+        if (room < ITEM_BYTES || codesLeft == 0)
             break;
+        if (pos >= posLimit) {
+            if (!FAST_EVERYWHERE)
+                break;
+            // Near the block's end an item still comes from the fast input
+            // (one refill of a 64-bit word covers it), but goes out through
+            // PutByte or CopyMatch, which flush the block and may end the
+            // member there; the frame's state is brought up to date first.
+            codesLeft--;
+            FastRefill(&f);
+            uint32_t symbol = FastSymbol(&f, literalRoot, C_ROOT_BITS);
+            int32_t distance = 1;
+            if (symbol >= 256) {
+                uint32_t p = FastSymbol(&f, positionRoot, PT_ROOT_BITS);
+                if (p > MAX_POSITION_SYMBOL)
+                    LeaveDecode(Damaged);
+                if (p != 0)
+                    distance += (1 << (p - 1)) + (int32_t)FastGet(&f, (int)p - 1);
+            }
+            EndFastInput(&f);
+            frame.output.writePos = pos;
+            if (symbol < 256)
+                PutByte((uint8_t)symbol);
+            else
+                CopyMatch(distance, (int32_t)symbol - 253);
+            BeginFastInput(&f);
+            pos = frame.output.writePos;
+            posLimit = frame.output.blockLength - MAX_MATCH;
+            continue;
+        }
         uint32_t batch = (uint32_t)(room / ITEM_BYTES);
         // A negative count (a block count of 0) never runs out.
         if (batch > (uint32_t)codesLeft)
