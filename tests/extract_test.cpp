@@ -235,13 +235,6 @@ TEST_F(ExtractTest, EmptyNameBecomesNoname)
     EXPECT_EQ(Read(Path("out/NONAME")), "8");
 }
 
-TEST_F(ExtractTest, OemNamesBecomeAnsi)
-{
-    RunResult r = Extract(Write("a.lzh", lzh::Archive({lzh::Stored("gr\x81n.txt", "g")})));
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(Read(Path("out/gr\xfcn.txt")), "g");
-}
-
 // ---- Output files: the replace question, directories in the way.
 
 TEST_F(ExtractTest, ReplaceQuestionYesNoCancel)
