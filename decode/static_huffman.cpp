@@ -39,7 +39,9 @@ struct TableEntry {
 // pool and the whole pool is released when the next block begins. Tables of
 // codes that pass the Kraft test take fewer than 2,400 entries for all three
 // codes together (code lengths <= 264, positions <= 260, literals < 1,800),
-// so taking entries needs no room test.
+// so taking entries needs no room test. Every root, a constant's included,
+// is laid out 2^7 or 2^9 entries wide (see CodeTable); only codes whose
+// root is that wide anyway have sub-tables, so the bounds stay the same.
 static TableEntry tablePool[POOL_SIZE];
 static int32_t poolUsed;
 
