@@ -78,20 +78,22 @@ done
 
 # ---- timing ----
 
-# The fastest of $runs runs of the given command (output dropped): "wall-seconds
-# cpu-seconds", the smallest of each. CPU time (user and system) is the
-# steadier figure on a machine that others use at the same time.
-fastest() {
-  local best_wall="" best_cpu="" t
-  for ((i = 0; i < runs; i++)); do
-    t=$( { TIMEFORMAT='%R %U %S'; time "$@" >/dev/null 2>&1; } 2>&1 ) || true
-    read -r best_wall best_cpu < <(awk -v t="$t" -v w="$best_wall" -v c="$best_cpu" 'BEGIN {
-      split(t, f, " "); cpu = f[2] + f[3]
-      if (w == "" || f[1] < w) w = f[1]
-      if (c == "" || cpu < c) c = cpu
-      printf "%.3f %.3f\n", w, c }')
-  done
-  echo "$best_wall $best_cpu"
+# One run of the given command (output dropped): "wall-seconds cpu-seconds".
+# CPU time (user and system) is the steadier figure on a machine that
+# others use at the same time.
+timed() {
+  local t
+  t=$( { TIMEFORMAT='%R %U %S'; time "$@" >/dev/null 2>&1; } 2>&1 ) || true
+  awk -v t="$t" 'BEGIN { split(t, f, " "); printf "%.3f %.3f\n", f[1], f[2] + f[3] }'
+}
+
+# "wall cpu" of the best so far ($1, may be empty) and a new run ($2): the
+# smaller of each.
+best() {
+  awk -v a="$1" -v b="$2" 'BEGIN {
+    if (a == "") { print b; exit }
+    split(a, x, " "); split(b, y, " ")
+    printf "%.3f %.3f\n", (y[1] < x[1] ? y[1] : x[1]), (y[2] < x[2] ? y[2] : x[2]) }'
 }
 
 rate() { awk -v b="$1" -v s="$2" 'BEGIN { if (s > 0) printf "%.1f", b / 1048576 / s; else printf "-" }'; }
@@ -104,24 +106,33 @@ for m in "${methods[@]}"; do
   packed=$(stat -c %s "$archive")
   # One checked run first: its verdict goes into the notes.
   check=$("$sfx" test "$archive" 2>/dev/null | tail -n 1 || true)
-  read -r ours_wall ours_cpu < <(fastest "$sfx" test "$archive")
-  peer_wall=- peer_cpu=- ratio_wall=- ratio_cpu=-
+  peer=
   if [[ -n $sevenzip && $peer_methods == *" $m "* ]]; then
-    if "$sevenzip" t -bd "$archive" > /dev/null 2>&1; then
-      read -r peer_wall peer_cpu < <(fastest "$sevenzip" t -bd "$archive")
-      peer_wall=$(rate "$corpus_bytes" "$peer_wall")
-      peer_cpu=$(rate "$corpus_bytes" "$peer_cpu")
-    else
-      peer_wall=failed peer_cpu=failed
-    fi
+    peer=failed
+    "$sevenzip" t -bd "$archive" > /dev/null 2>&1 && peer=ok
   fi
+  # Our runs and 7-Zip's alternate, so that both meet the same neighbours.
+  ours="" theirs=""
+  for ((i = 0; i < runs; i++)); do
+    ours=$(best "$ours" "$(timed "$sfx" test "$archive")")
+    if [[ $peer == ok ]]; then
+      theirs=$(best "$theirs" "$(timed "$sevenzip" t -bd "$archive")")
+    fi
+  done
+  read -r ours_wall ours_cpu <<< "$ours"
   ours_wall=$(rate "$corpus_bytes" "$ours_wall")
   ours_cpu=$(rate "$corpus_bytes" "$ours_cpu")
-  if [[ $peer_wall != - && $peer_wall != failed ]]; then
+  peer_wall=- peer_cpu=- ratio_wall=- ratio_cpu=-
+  if [[ $peer == failed ]]; then
+    peer_wall=failed peer_cpu=failed
+  elif [[ $peer == ok ]]; then
+    read -r peer_wall peer_cpu <<< "$theirs"
+    peer_wall=$(rate "$corpus_bytes" "$peer_wall")
+    peer_cpu=$(rate "$corpus_bytes" "$peer_cpu")
     ratio_wall=$(ratio "$ours_wall" "$peer_wall")
     ratio_cpu=$(ratio "$ours_cpu" "$peer_cpu")
   fi
   printf '%-6s %7s %7s | %10s %10s | %10s %10s | %6s %6s  %s\n' "$m" "$(mb "$corpus_bytes")" \
     "$(mb "$packed")" "$ours_wall" "$peer_wall" "$ours_cpu" "$peer_cpu" "$ratio_wall" "$ratio_cpu" "$check"
 done
-echo "MB/s: output bytes per second; ratio: our speed / 7-Zip's; notes: corvane-sfx test's verdict; fastest of $runs runs each" >&2
+echo "MB/s: output bytes per second; ratio: our speed / 7-Zip's; notes: corvane-sfx test's verdict; fastest of $runs runs each, ours and 7-Zip's taking turns" >&2
