@@ -137,22 +137,25 @@ __attribute__((noinline)) static uint32_t TradeUp(uint32_t c, uint32_t k)
     return l;
 }
 
-// Counts symbol s on every node from its leaf to the root; a node that
-// trades places carries on counting from its new place. The trade itself
-// is out of line, which leaves this loop small enough to sit in both
-// decoding loops.
-static inline void BumpSymbol(int32_t s)
+// Counts on every node from c up to the root; a node that trades places
+// carries on counting from its new place. The trade itself is out of line,
+// which leaves this loop small enough to sit in both decoding loops.
+static inline void CountToRoot(uint32_t c)
 {
-    if (tree.freq[ROOT] == REBUILD_AT)
-        RebuildTree();
-    // Unsigned node numbers index without a widening step.
-    uint32_t c = tree.parent[s + LEAF_BASE];
     do {
         uint32_t k = ++tree.freq[c];
         if (k > tree.freq[c + 1])
             c = TradeUp(c, k);
         c = tree.parent[c];
     } while (c != 0);  // only the root has parent 0: node 0 is always a leaf
+}
+
+// Counts symbol s on every node from its leaf to the root.
+static inline void BumpSymbol(int32_t s)
+{
+    if (tree.freq[ROOT] == REBUILD_AT)
+        RebuildTree();
+    CountToRoot(tree.parent[s + LEAF_BASE]);
 }
 
 // Walks from the root one bit per level. The tree can be deeper than 16
@@ -204,15 +207,39 @@ static void FastLh1(void)
     int32_t pos = frame.output.writePos;
     int32_t posLimit = frame.output.blockLength - MAX_MATCH;
     while (pos < posLimit && f.end - f.next >= ITEM_ROOM) {
+        // The walk notes the nodes it passes, the root first: until a node
+        // trades places they are the parents that the count goes up
+        // through, known without a lookup that waits for the one before.
+        uint32_t path[NODES];
+        int32_t depth = 0;
+        uint32_t node = ROOT;
         uint32_t c = tree.child[ROOT];
         do {
             if (f.count == 0)
                 FastRefill(&f);
-            c = tree.child[c + (uint32_t)(f.buffer >> (WORD_BITS - 1))];
+            path[depth++] = node;
+            node = c + (uint32_t)(f.buffer >> (WORD_BITS - 1));
+            c = tree.child[node];
             FastDrop(&f, 1);
         } while (c < LEAF_BASE);
         int32_t s = (int32_t)c - LEAF_BASE;
-        BumpSymbol(s);
+        // BumpSymbol: while no node trades places, each parent is the next
+        // node of the path. A traded node is never the root, so its parent
+        // is a node.
+        if (tree.freq[ROOT] == REBUILD_AT) {
+            BumpSymbol(s);
+        } else {
+            for (c = node;;) {
+                uint32_t k = ++tree.freq[c];
+                if (k > tree.freq[c + 1]) {
+                    CountToRoot(tree.parent[TradeUp(c, k)]);
+                    break;
+                }
+                if (depth == 0)
+                    break;
+                c = path[--depth];
+            }
+        }
         if (s < 256) {
             window[pos++] = (uint8_t)s;
             continue;
