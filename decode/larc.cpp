@@ -86,33 +86,41 @@ static void FillLz5Ring(void)
     FillWindow(WINDOW_SIZE - LZ5_RING + 3986, 110, 0x20);
 }
 
-// Items of a fast run (see decode.h): a flag byte and two more bytes at
-// most, 24 bits, which one refill brings even to a 32-bit buffer.
+// Items of a fast run (see decode.h). -lz5- fields are whole bytes from
+// the member's first bit on, so every count of bits held is a multiple of
+// 8 and the next field starts at the byte the bit buffer began with: the
+// run reads the chunk's bytes directly, at most three per item, and leaves
+// the buffer empty.
 static void FastLz5(uint32_t *flags, uint32_t *mask)
 {
     if (!FAST_EVERYWHERE)
         return;
-    FastInput f;
-    BeginFastInput(&f);
+    BitInput *in = &frame.input;
+    const uint8_t *next = in->inputChunk + in->chunkPos - in->bitCount / 8;
+    const uint8_t *end = in->inputChunk + in->chunkFill;
+    uint32_t itemFlags = *flags, itemMask = *mask;
     int32_t pos = frame.output.writePos;
     int32_t posLimit = frame.output.blockLength - LZ5_MAX_MATCH;
-    while (pos < posLimit && FastInputRoom(&f, 1)) {
-        FastRefill(&f);
-        *mask = ((*mask << 1) | (*mask >> 7)) & 0xFF;
-        if (*mask == 0x01)
-            *flags = FastGet(&f, 8);
-        uint32_t b = FastGet(&f, 8);
-        if (*flags & *mask) {
+    while (pos < posLimit && end - next >= 3) {
+        itemMask = ((itemMask << 1) | (itemMask >> 7)) & 0xFF;
+        if (itemMask == 0x01)
+            itemFlags = *next++;
+        uint32_t b = *next++;
+        if (itemFlags & itemMask) {
             window[pos++] = (uint8_t)b;
             continue;
         }
-        uint32_t h = FastGet(&f, 8);
+        uint32_t h = *next++;
         int32_t slot = (int32_t)(((h & 0xF0) << 4) | b);
         int32_t length = (int32_t)(h & 0x0F) + 3;
         CopyMatchInBlock(pos, (pos - slot - LZ5_RING_START) & (LZ5_RING - 1), length);
         pos += length;
     }
-    EndFastInput(&f);
+    in->bitBuffer = 0;
+    in->bitCount = 0;
+    in->chunkPos = (int32_t)(next - in->inputChunk);
+    *flags = itemFlags;
+    *mask = itemMask;
     frame.output.writePos = pos;
 }
 
