@@ -284,6 +284,21 @@ TEST_F(WineTest, PlantedDllBesideTheStubIsNotLoaded)
     EXPECT_FALSE(Exists(marker));
 }
 
+// A distributor signs the self-extractor and reseals it: Windows runs it
+// like any other (the host-side half of this is tests/signing_test.cpp).
+TEST_F(WineTest, SignedAndResealedSelfExtractorRuns)
+{
+    if (system("command -v osslsigncode >/dev/null && command -v openssl >/dev/null") != 0)
+        GTEST_SKIP() << "osslsigncode or openssl missing";
+    MakeSfxFrom({lzh::Stored("signed.txt", "signed")});
+    Shell("cd '" + root + "' && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem"
+          " -days 2 -subj /CN=Throwaway >/dev/null 2>&1 && osslsigncode sign -certs cert.pem -key key.pem"
+          " -in sample.exe -out signed.exe >/dev/null && mv signed.exe sample.exe");
+    ASSERT_EQ(RunCli({CORVANE_SFX, "seal", Path("sample.exe")}).exitCode, 0);
+    Play({"target:extract=" + WindowsPath(Path("out"))}, {"exit 0"});
+    EXPECT_EQ(Read(Path("out/signed.txt")), "signed");
+}
+
 // ---- Cancel in the progress dialog. A click waits in the queue until the
 // pump after the next output block. To land inside the large member every
 // time, the target already holds it, and the click is posted right after
