@@ -2,83 +2,30 @@
 // on a chosen output block: the member being decoded is removed, earlier
 // ones stay, nothing more is asked, and the run ends with 1. Answered No,
 // the member is written completely.
-#include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
 
-#include "platform/host.h"
-#include "shell/shell.h"
+#include "tests/cli_fixture.h"
 #include "tests/lzh_builder.h"
+#include "tests/run_in_process.h"
 
 namespace {
 
-class CancelTest : public ::testing::Test {
+class CancelTest : public CliTest {
 protected:
-    std::string root;
-
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/corvane-cancel-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root = tmpl;
-    }
-
-    void TearDown() override
-    {
-        HostSetConsoleInput(nullptr);
-        HostCancelAfterBlocks(0);
-        ASSERT_EQ(system(("rm -rf '" + root + "'").c_str()), 0);
-    }
-
     // The whole run on `file`, answering from `answers`, cancelling at the
-    // n-th pump; returns the exit code and leaves what was said in `said`.
+    // n-th pump.
     int Run(const std::string &file, const std::string &answers, int cancelAt, std::string &said)
     {
         FILE *input = fmemopen((void *)answers.data(), answers.size() + (answers.empty() ? 1 : 0), "r");
-        HostSetConsoleInput(input);
-        HostSetModulePath(file.c_str());
-        HostSetTargetAnswer((root + "/out").c_str());
-        HostCancelAfterBlocks(cancelAt);
-        std::string log = root + "/stderr.txt";
-        fflush(stderr);
-        int saved = dup(2);
-        FILE *capture = fopen(log.c_str(), "w");
-        dup2(fileno(capture), 2);
-        runState = RunState();
-        int code = RunSelfExtractor();
-        fflush(stderr);
-        dup2(saved, 2);
-        close(saved);
-        fclose(capture);
-        HostSetConsoleInput(nullptr);
+        int code = RunInProcess(file, root + "/out", input, said, cancelAt);
         fclose(input);
-        said = Read(log);
         return code;
     }
 
-    static std::string Read(const std::string &path)
-    {
-        std::ifstream f(path, std::ios::binary);
-        std::stringstream s;
-        s << f.rdbuf();
-        return s.str();
-    }
-
-    static bool Exists(const std::string &path)
-    {
-        struct stat st;
-        return stat(path.c_str(), &st) == 0;
-    }
-
-    std::string WriteArchive(const std::string &bytes)
-    {
-        std::string path = root + "/a.lzh";
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path;
-    }
+    std::string WriteArchive(const std::string &bytes) { return Write("a.lzh", bytes); }
 };
 
 const char kReally[] = "Warning: Do you really want to cancel?";
