@@ -30,18 +30,7 @@ mkdir -p "$work/classes"
 
 # ---- the corpus: a fixed list of files, chosen the same way every time ----
 
-# Up to QUOTA bytes of regular files under DIR matching the find tests given,
-# in name order, skipping single files above 8 MB and unreadable ones.
-pick() {
-  local quota=$1 dir=$2
-  shift 2
-  find "$dir" -type f "$@" -size -8M -readable -printf '%s\t%p\n' 2>/dev/null |
-    LC_ALL=C sort -t$'\t' -k2 |
-    awk -F'\t' -v quota="$quota" '
-      length($2) > 1000 { next }          # a header keeps names short
-      { n = split($2, part, "/"); if (length(part[n]) > 200) next }
-      total + $1 <= quota { total += $1; print $2 }'
-}
+source "$(dirname "$0")/pick.sh"
 
 list=$work/corpus.list
 if [[ ! -s $list ]]; then

@@ -27,15 +27,7 @@ mkdir -p "$work"
 
 # ---- the corpus: a fixed list of files, in one tar file ----
 
-# Up to QUOTA bytes of regular files under DIR matching the find tests given,
-# in name order, skipping single files above 8 MB and unreadable ones.
-pick() {
-  local quota=$1 dir=$2
-  shift 2
-  find "$dir" -type f "$@" -size -8M -readable -printf '%s\t%p\n' 2>/dev/null |
-    LC_ALL=C sort -t$'\t' -k2 |
-    awk -F'\t' -v quota="$quota" 'total + $1 <= quota { total += $1; print $2 }'
-}
+source "$(dirname "$0")/pick.sh"
 
 list=$build/bench/corpus.list
 if [[ ! -s $list ]]; then
