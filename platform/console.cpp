@@ -7,18 +7,35 @@
 // and the message boxes take their lines from the same input in order.
 // When that input is not a terminal the answer read is echoed after the
 // question, so a log of a scripted run reads like the session it was.
+// Answers the host tool gives ahead (HostSetAnswers) take the place of
+// reading one, and are echoed the same way.
 #include "platform/internal.h"
 #include "platform/host.h"
 
 #include <stdio.h>
+#include <string.h>
 #include <unistd.h>
 
 static FILE *consoleInput;  // null: stdin
+static HostAnswer *givenAnswers;
 static bool figureShown;    // a live "  42.1%" stands unfinished on stdout
 
 void HostSetConsoleInput(FILE *input)
 {
     consoleInput = input;
+}
+
+void HostSetAnswers(HostAnswer *answers)
+{
+    givenAnswers = answers;
+}
+
+static HostAnswer *GivenAnswer(const char *text)
+{
+    for (HostAnswer *a = givenAnswers; a && a->textStart; a++)
+        if (strncmp(text, a->textStart, strlen(a->textStart)) == 0)
+            return a;
+    return 0;
 }
 
 static FILE *Input()
@@ -124,6 +141,12 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT flags)
     for (;;) {
         fprintf(stderr, "%s: %s %s ", title, body, withCancel ? "[y/n/c]" : "[y/n]");
         fflush(stderr);
+        // Echoed like a typed answer, so that a log shows what was decided.
+        if (HostAnswer *given = GivenAnswer(body)) {
+            given->asked++;
+            fprintf(stderr, "%s\n", given->answer == IDYES ? "y" : given->answer == IDNO ? "n" : "c");
+            return given->answer;
+        }
         std::string line;
         if (!ReadConsoleLine(line)) {
             fputc('\n', stderr);

@@ -27,6 +27,18 @@ void *HostNullOutput(void);
 // the message boxes share this one stream.
 void HostSetConsoleInput(FILE *input);
 
+// An answer given ahead of the questions (Yes/No and Yes/No/Cancel message
+// boxes) whose text starts with `textStart`: the box is shown as usual and
+// takes `answer` (IDYES, IDNO or IDCANCEL) without reading any input;
+// `asked` counts how often it did. The table ends with a null textStart;
+// a null table reads every answer from the input again.
+struct HostAnswer {
+    const char *textStart;
+    int answer;
+    int asked;
+};
+void HostSetAnswers(HostAnswer *answers);
+
 // Makes the n-th PeekMessageA made while a progress dialog exists report a
 // Ctrl-C, counted from this call (0 turns it off): a deterministic cancel
 // for tests.

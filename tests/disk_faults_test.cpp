@@ -49,6 +49,17 @@ TEST_F(SmallDiskTest, SpaceWarningNoStopsBeforeAnything)
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(Occurrences(r.err, kSpace), 1) << r.err;
     EXPECT_FALSE(Exists(disk + "/out"));
+
+    // Scripted, with the opposite answer on stdin left unread: the default
+    // stops the same way; --ignore-free-space goes on until the disk is full.
+    r = Cli({"extract", file, "-d", disk + "/out", "-n"}, "y\n");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(Occurrences(r.err, std::string(kSpace) + " [y/n] n\n"), 1) << r.err;
+    EXPECT_FALSE(Exists(disk + "/out"));
+    r = Cli({"extract", file, "-d", disk + "/out", "--ignore-free-space"}, "n\n");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(Occurrences(r.err, std::string(kSpace) + " [y/n] y\n"), 1) << r.err;
+    EXPECT_EQ(Read(disk + "/out/small.txt"), "s");
 }
 
 TEST_F(SmallDiskTest, FullDiskFailsTheMemberAndRemovesIt)

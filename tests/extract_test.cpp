@@ -373,6 +373,52 @@ TEST_F(ExtractTest, NoSetupNoQuestion)
     EXPECT_EQ(r.err.find("Execute:"), std::string::npos);
 }
 
+// ---- Scripted runs: each question answered by the options (or their
+// default) while standard input holds the opposite answer, unread.
+
+TEST_F(ExtractTest, ScriptedRunsTakeTheirAnswersFromTheOptions)
+{
+    Member bad = lzh::Stored("bad.txt", "x");
+    bad.crc ^= 1;
+    std::string replace = Write("r.lzh", lzh::Archive({lzh::Stored("f.txt", "new")}));
+    std::string failing = Write("b.lzh", lzh::Archive({bad, lzh::Stored("after.txt", "a")}));
+    std::string setup = Write("s.lzh", lzh::Archive({lzh::Stored("SETUP.EXE", "s")}));
+    const struct {
+        std::string file;
+        std::vector<std::string> options;
+        const char *unread;
+        int exitCode;
+        const char *member, *content;  // null content: not extracted
+        const char *answered;          // the end of the question and its answer
+    } cases[] = {
+        {replace, {"-y"}, "n\n", 0, "f.txt", "new", "f.txt? [y/n/c] y\n"},
+        {replace, {"--overwrite=all"}, "n\n", 0, "f.txt", "new", "f.txt? [y/n/c] y\n"},
+        {replace, {"-n"}, "y\n", 0, "f.txt", "old", "f.txt? [y/n/c] n\n"},
+        {replace, {"--skip-existing"}, "y\n", 0, "f.txt", "old", "f.txt? [y/n/c] n\n"},
+        {replace, {"--overwrite", "none"}, "y\n", 0, "f.txt", "old", "f.txt? [y/n/c] n\n"},
+        {failing, {"-y"}, "n\n", 1, "after.txt", nullptr, "extracting? [y/n] y\n"},
+        {failing, {"--keep-going"}, "y\n", 1, "after.txt", "a", "extracting? [y/n] n\n"},
+        {setup, {"--run-setup"}, "", 0, "SETUP.EXE", "s", "now? [y/n] y\nWould start: "},
+        {setup, {"-n"}, "y\n", 0, "SETUP.EXE", "s", "now? [y/n] n\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.options[0] + " on " + c.file);
+        system(("rm -rf '" + Path("out") + "'").c_str());
+        mkdir(Path("out").c_str(), 0755);
+        Write("out/f.txt", "old");
+        std::vector<std::string> args = {"extract", c.file, "-d", Path("out")};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        RunResult r = Cli(args, c.unread, {"PATH=/nonexistent"});
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_EQ(Occurrences(r.err, c.answered), 1) << r.err;
+        if (c.content) {
+            EXPECT_EQ(Read(Path("out/") + c.member), c.content);
+        } else {
+            EXPECT_FALSE(Exists(Path("out/") + c.member));
+        }
+    }
+}
+
 // ---- The target-directory dialog on the console.
 
 TEST_F(ExtractTest, TargetDialogProposesAndAccepts)
@@ -389,6 +435,11 @@ TEST_F(ExtractTest, TargetDialogProposesAndAccepts)
     system(("rm -rf '" + Path("tools") + "'").c_str());
     EXPECT_EQ(WEXITSTATUS(system(cmd.c_str())), 1);
     EXPECT_FALSE(Exists(Path("tools")));
+
+    // A scripted run takes the proposal and leaves the typed answer unread.
+    cmd = "cd '" + root + "' && echo elsewhere | '" + CORVANE_SFX + "' extract -n tools.exe 2>/dev/null";
+    EXPECT_EQ(system(cmd.c_str()), 0);
+    EXPECT_EQ(Read(Path("tools/t.txt")), "t");
 }
 
 TEST_F(ExtractTest, IncorrectPathAsksAgain)
@@ -406,11 +457,33 @@ TEST_F(ExtractTest, IncorrectPathAsksAgain)
 TEST_F(ExtractTest, CommandLineErrorsAndListing)
 {
     EXPECT_EQ(Cli({"--help"}).exitCode, 0);
-    for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
-             {}, {"frobnicate"}, {"extract"}, {"extract", "a", "b"}, {"extract", "a", "-d"},
-             {"list"}, {"test", "-x"}}) {
-        RunResult r = Cli(bad);
+    for (const char *command : {"extract", "list", "test", "make", "seal"}) {
+        RunResult r = Cli({command, "--help"});
+        EXPECT_EQ(r.exitCode, 0) << command;
+        EXPECT_EQ(r.out.find(std::string("usage: corvane-sfx ") + command), 0u) << r.out;
+    }
+    const struct {
+        std::vector<std::string> args;
+        const char *mention;
+    } usage[] = {
+        {{}, "no command"},
+        {{"frobnicate"}, "unknown command"},
+        {{"extract"}, "no file"},
+        {{"extract", "a", "b"}, "exactly one file"},
+        {{"extract", "a", "-d"}, "-d/--directory needs a value: DIR"},
+        {{"extract", "--overwrite=some", "a"}, "--overwrite expects all or none, not \"some\""},
+        {{"list"}, "exactly one file"},
+        {{"test", "-x"}, "unknown option -x"},
+        {{"list", "--run-setup", "a"}, "unknown option --run-setup"},
+        {{"extract", "--yes=no", "a"}, "-y/--yes takes no value"},
+        {{"make", "--level", "7", "-o", "x", "y"}, "--level expects 0, 1 or 2, not \"7\""},
+        {{"make", "--method=lh7", "-o", "x", "y"}, "--method expects lh5, lh6 or lh0"},
+        {{"make", "--mtime", "-1", "-o", "x", "y"}, "--mtime expects seconds since 1970"},
+    };
+    for (const auto &c : usage) {
+        RunResult r = Cli(c.args);
         EXPECT_EQ(r.exitCode, 2) << Describe(r);
+        EXPECT_NE(r.err.find(c.mention), std::string::npos) << r.err;
         EXPECT_NE(r.err.find("usage:"), std::string::npos);
     }
     for (const char *command : {"extract", "list", "test"}) {

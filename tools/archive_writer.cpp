@@ -6,6 +6,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <iconv.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 #include "tools/lzh_encoder.h"
+#include "tools/progress_bar.h"
 
 enum {
     kDosReadOnly = 0x01,
@@ -24,149 +26,63 @@ enum {
 };
 
 // ---------------------------------------------------------------------------
-// Options.
-
-static bool ParseNumber(const char *text, int64_t low, int64_t high, int64_t *value)
-{
-    if (!*text)
-        return false;
-    char *end;
-    errno = 0;
-    long long v = strtoll(text, &end, 10);
-    if (*end || errno || v < low || v > high)
-        return false;
-    *value = v;
-    return true;
-}
-
-int TakeArchiveOption(int argc, char **argv, int *index, ArchiveOptions *options,
-                      std::string *error)
-{
-    const char *option = argv[*index];
-    if (strcmp(option, "--method") != 0 && strcmp(option, "--level") != 0 &&
-        strcmp(option, "--mtime") != 0)
-        return 0;
-    if (*index + 1 >= argc) {
-        *error = std::string(option) + " needs a value";
-        return -1;
-    }
-    const char *value = argv[*index + 1];
-    int64_t number;
-    if (strcmp(option, "--method") == 0) {
-        if (strcmp(value, "lh0") == 0)
-            options->method = 0;
-        else if (strcmp(value, "lh5") == 0)
-            options->method = 5;
-        else if (strcmp(value, "lh6") == 0)
-            options->method = 6;
-        else {
-            *error = std::string("--method takes lh5, lh6 or lh0, not \"") + value + "\"";
-            return -1;
-        }
-    } else if (strcmp(option, "--level") == 0) {
-        if (!ParseNumber(value, 0, 2, &number)) {
-            *error = std::string("--level takes 0, 1 or 2, not \"") + value + "\"";
-            return -1;
-        }
-        options->level = (int)number;
-    } else {
-        if (!ParseNumber(value, 0, 0xFFFFFFFFLL, &number)) {
-            *error = std::string("--mtime takes seconds since 1970 (0 to 4294967295), not \"") +
-                     value + "\"";
-            return -1;
-        }
-        options->fixedTime = true;
-        options->fixedMtime = number;
-    }
-    *index += 2;
-    return 1;
-}
-
-// ---------------------------------------------------------------------------
 // Names.
 
-// Unicode of the code page 437 bytes 0x80 to 0xFF.
-static const uint16_t kOemHigh[128] = {
-    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8, 0x00EF,
-    0x00EE, 0x00EC, 0x00C4, 0x00C5, 0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
-    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192, 0x00E1, 0x00ED, 0x00F3, 0x00FA,
-    0x00F1, 0x00D1, 0x00AA, 0x00BA, 0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
-    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556, 0x2555, 0x2563, 0x2551, 0x2557,
-    0x255D, 0x255C, 0x255B, 0x2510, 0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,
-    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567, 0x2568, 0x2564, 0x2565, 0x2559,
-    0x2558, 0x2552, 0x2553, 0x256B, 0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
-    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4, 0x03A6, 0x0398, 0x03A9, 0x03B4,
-    0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
-    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
-};
-
-// The next code point of a UTF-8 string, or -1 when the bytes are not UTF-8.
-static int32_t NextCodePoint(const std::string &s, size_t *i)
+// The code point at the start of bytes that did not convert, or -1 when
+// they are not UTF-8 at all.
+static int32_t CodePointAt(const char *bytes, size_t count)
 {
-    uint8_t c = (uint8_t)s[*i];
-    int extra;
-    int32_t cp, least;
-    if (c < 0x80) {
-        *i += 1;
-        return c;
-    } else if ((c & 0xE0) == 0xC0) {
-        extra = 1, cp = c & 0x1F, least = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-        extra = 2, cp = c & 0x0F, least = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-        extra = 3, cp = c & 0x07, least = 0x10000;
-    } else {
+    iconv_t toUtf32 = iconv_open("UTF-32LE", "UTF-8");
+    if (toUtf32 == (iconv_t)-1)
         return -1;
-    }
-    if (*i + extra >= s.size())
+    char *in = (char *)bytes, out[4], *outp = out;
+    size_t inLeft = count, outLeft = sizeof out;
+    // Stops with E2BIG once the first character is out, or EILSEQ/EINVAL.
+    iconv(toUtf32, &in, &inLeft, &outp, &outLeft);
+    iconv_close(toUtf32);
+    if (outLeft != 0)
         return -1;
-    for (int k = 1; k <= extra; k++) {
-        uint8_t d = (uint8_t)s[*i + k];
-        if ((d & 0xC0) != 0x80)
-            return -1;
-        cp = cp << 6 | (d & 0x3F);
-    }
-    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        return -1;
-    *i += extra + 1;
-    return cp;
+    return (int32_t)((uint8_t)out[0] | (uint8_t)out[1] << 8 | (uint8_t)out[2] << 16 |
+                     (uint32_t)(uint8_t)out[3] << 24);
 }
 
 bool Utf8ToOem(const std::string &utf8, std::string *oem, std::string *error)
 {
     oem->clear();
-    size_t i = 0;
-    while (i < utf8.size()) {
-        int32_t cp = NextCodePoint(utf8, &i);
-        if (cp < 0) {
-            *error = "the name \"" + utf8 + "\" is not valid UTF-8";
-            return false;
-        }
-        char code[16];
-        snprintf(code, sizeof code, "U+%04X", (unsigned)cp);
-        if (cp == '\\' || cp == 0xA0) {
-            *error = "the name \"" + utf8 + "\" holds " + code +
-                     ", which an LHA header would read as a path separator";
-            return false;
-        }
-        if (cp < 0x80) {
-            oem->push_back((char)cp);
-            continue;
-        }
-        int byte = -1;
-        for (int k = 0; k < 128; k++) {
-            if (kOemHigh[k] == cp) {
-                byte = 0x80 + k;
-                break;
-            }
-        }
-        if (byte < 0) {
-            *error = "the name \"" + utf8 + "\" holds " + code +
-                     ", which code page 437 (the names' code page) cannot hold";
-            return false;
-        }
-        oem->push_back((char)byte);
+    iconv_t toOem = iconv_open("IBM437", "UTF-8");
+    if (toOem == (iconv_t)-1) {
+        *error = std::string("the C library cannot convert to code page 437: ") + strerror(errno);
+        return false;
     }
+    // One byte per character at most.
+    std::string out(utf8.size(), '\0');
+    char *in = (char *)utf8.data(), *outp = &out[0];
+    size_t inLeft = utf8.size(), outLeft = out.size();
+    bool ok = iconv(toOem, &in, &inLeft, &outp, &outLeft) != (size_t)-1;
+    iconv_close(toOem);
+    int32_t refused = ok ? -1 : CodePointAt(in, inLeft);
+    if (!ok && refused < 0) {
+        *error = "the name \"" + utf8 + "\" is not valid UTF-8";
+        return false;
+    }
+    out.resize(out.size() - outLeft);
+    // Byte 0xFF is U+00A0 in the code page, and a separator in headers.
+    size_t separator = out.find_first_of("\\\xFF");
+    if (ok && separator != std::string::npos)
+        refused = out[separator] == '\\' ? '\\' : 0xA0;
+    char code[16];
+    snprintf(code, sizeof code, "U+%04X", (unsigned)refused);
+    if (ok && refused >= 0) {
+        *error = "the name \"" + utf8 + "\" holds " + code +
+                 ", which an LHA header would read as a path separator";
+        return false;
+    }
+    if (!ok) {
+        *error = "the name \"" + utf8 + "\" holds " + code +
+                 ", which code page 437 (the names' code page) cannot hold";
+        return false;
+    }
+    *oem = out;
     return true;
 }
 
@@ -358,36 +274,9 @@ bool AppendMemberHeader(const MemberFields &fields, int level, bool level1Header
 // ---------------------------------------------------------------------------
 // Members.
 
-struct Progress {
-    bool shown;
-    uint64_t total;
-    uint64_t before; // bytes of the members already written
-    const char *name;
-    int lastPermille;
-};
-
-static void DrawProgress(Progress *p, uint64_t done)
-{
-    if (!p->shown)
-        return;
-    int permille = p->total ? (int)((done + p->before) * 1000 / p->total) : 1000;
-    if (permille > 1000)
-        permille = 1000;
-    if (permille == p->lastPermille)
-        return;
-    p->lastPermille = permille;
-    char bar[31];
-    int filled = permille * 30 / 1000;
-    for (int i = 0; i < 30; i++)
-        bar[i] = i < filled ? '#' : '.';
-    bar[30] = 0;
-    fprintf(stderr, "\r[%s] %3d%% %-40.40s", bar, permille / 10, p->name);
-    fflush(stderr);
-}
-
 static void OnPackProgress(void *context, uint64_t done)
 {
-    DrawProgress((Progress *)context, done);
+    DrawProgressBar((ProgressBar *)context, done);
 }
 
 // The whole content of a file, mapped.
@@ -452,11 +341,13 @@ static bool OemParts(const std::string &memberPath, bool isDirectory, MemberFiel
     return true;
 }
 
-static bool WriteMember(const MemberSource &m, const ArchiveOptions &options, Progress *progress,
+static bool WriteMember(const MemberSource &m, const ArchiveOptions &options, ProgressBar *progress,
                         std::vector<uint8_t> *archive, std::string *error)
 {
     MemberFields f;
-    f.mtime = options.fixedTime ? options.fixedMtime : m.mtime;
+    f.mtime = options.fixedTime                               ? options.fixedMtime
+              : options.clampTime && m.mtime > options.clampMtime ? options.clampMtime
+                                                                  : m.mtime;
     f.packedSize = f.originalSize = 0;
     f.dataCrc = 0;
     if (!OemParts(m.memberPath, m.isDirectory, &f, error))
@@ -501,8 +392,7 @@ static bool WriteMember(const MemberSource &m, const ArchiveOptions &options, Pr
             archive->insert(archive->end(), file.data, file.data + file.size);
         else
             archive->insert(archive->end(), packed.begin(), packed.end());
-        progress->before += file.size;
-        DrawProgress(progress, 0);
+        FinishProgressMember(progress, file.size);
     }
     UnmapFile(&file);
     return ok;
@@ -521,9 +411,11 @@ bool WriteArchive(const std::vector<MemberSource> &members, const ArchiveOptions
             return false;
         }
     }
-    Progress progress = {options.showProgress && isatty(STDERR_FILENO), 0, 0, "", -1};
+    uint64_t total = 0;
     for (const MemberSource &m : members)
-        progress.total += m.size;
+        total += m.size;
+    ProgressBar progress;
+    StartProgressBar(&progress, options.showProgress, total);
     archive->clear();
     bool ok = true;
     for (const MemberSource &m : members) {
@@ -532,8 +424,7 @@ bool WriteArchive(const std::vector<MemberSource> &members, const ArchiveOptions
             break;
         }
     }
-    if (progress.shown)
-        fprintf(stderr, "\r%-79s\r", "");
+    EndProgressBar(&progress);
     if (!ok)
         return false;
     archive->push_back(0); // the end mark

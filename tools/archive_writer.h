@@ -13,6 +13,8 @@ struct ArchiveOptions {
     int level = 2;                // header level 0, 1 or 2
     bool fixedTime = false;       // stamp every member with fixedMtime
     int64_t fixedMtime = 0;       // seconds since 1970, UTC
+    bool clampTime = false;       // no member time later than clampMtime
+    int64_t clampMtime = 0;
     bool level1HeaderCrc = false; // give level 1 headers a header CRC too
     bool storeIfLarger = true;    // store a member whose packed form would not be smaller
     bool showProgress = false;    // a progress bar, when stderr is a terminal
@@ -29,13 +31,6 @@ struct MemberFields {
     std::string directory; // code page 437, each part ending in "/", or empty
     std::string name;      // code page 437; empty for a directory member
 };
-
-// Reads one option of `make` that shapes the archive (--method, --level,
-// --mtime) at argv[*index]. Returns 1 and moves *index past the option and
-// its value, 0 when argv[*index] is not such an option, -1 with *error set
-// when its value is wrong.
-int TakeArchiveOption(int argc, char **argv, int *index, ArchiveOptions *options,
-                      std::string *error);
 
 // UTF-8 to code page 437. Fails with a message naming the character when a
 // name holds one that the code page lacks, or one that would read as a

@@ -1,111 +1,76 @@
 // corvane-sfx: the extractor's own code on the host, plus the tools that
 // build self-extracting files.
-#include <errno.h>
 #include <stdio.h>
 #include <string.h>
-#include <unistd.h>
 
-#include "platform/host.h"
-#include "shell/shell.h"
-#include "tools/commands.h"
-#include "tools/members.h"
+#include "tools/cli.h"
+#include "tools/seal.h"
 
-static const char usage[] =
-    "usage: corvane-sfx COMMAND ...\n"
-    "\n"
-    "  extract FILE [-d DIR]   run the self-extractor's whole sequence on FILE (a\n"
-    "                          self-extracting file or a plain .lzh); -d answers the\n"
-    "                          target-directory dialog with DIR, else it is asked\n"
-    "  list FILE               one line per member: method, sizes, CRC, time,\n"
-    "                          attributes, path\n"
-    "  test FILE               decode every member and check its CRC; write nothing\n"
-    "  make [--stub STUB] -o OUT.exe ARCHIVE.lzh\n"
-    "                          a self-extracting file: the stub (by default the one\n"
-    "                          built in), sealed and padded, then the archive\n"
-    "  make [--stub STUB] -o OUT.exe [--method lh5|lh6|lh0] [--level 0|1|2]\n"
-    "       [--mtime UNIX_SECONDS] PATH...\n"
-    "                          the same with a new archive of the files and\n"
-    "                          directories named (a directory written DIR/ gives\n"
-    "                          its contents only); --mtime stamps every member\n"
-    "                          alike, for reproducible builds. Defaults: lh5,\n"
-    "                          level 2, the files' own times\n"
-    "  make --archive-only OUT.lzh [options] PATH...\n"
-    "                          only the new archive, without a stub\n"
-    "  seal FILE               restore the stub's XOR seal, e.g. after code signing\n"
-    "  --help                  this text\n"
-    "\n"
-    "Exit codes: 0 success, 1 failure (as the self-extractor's own), 2 usage.\n";
+// The i686 stub of this build (generated from build/win32/corvane-stub.exe;
+// empty when the build had no mingw-w64).
+extern const unsigned char defaultStub[];
+extern const size_t defaultStubSize;
 
-static int UsageError(const char *what)
+static const struct {
+    const CommandInfo *info;
+    int (*run)(int argc, char **argv);
+} commands[] = {
+    {&extractCommand, CommandExtract}, {&listCommand, CommandListFile},
+    {&testCommand, CommandTestFile},   {&makeCommand, CommandMake},
+    {&sealCommand, CommandSeal},
+};
+
+static void PrintOverview(FILE *out)
 {
-    fprintf(stderr, "corvane-sfx: %s\n\n%s", what, usage);
-    return 2;
-}
-
-// The file must be there and readable: the stub itself would end silently
-// with nothing done, which helps nobody on a command line.
-static bool CheckReadable(const char *file)
-{
-    if (access(file, R_OK) == 0)
-        return true;
-    fprintf(stderr, "corvane-sfx: cannot read %s: %s\n", file, strerror(errno));
-    return false;
-}
-
-static int Extract(int argc, char **argv)
-{
-    const char *file = 0;
-    const char *target = 0;
-    for (int i = 0; i < argc; i++) {
-        if (strcmp(argv[i], "-d") == 0) {
-            if (++i == argc)
-                return UsageError("-d needs a directory");
-            target = argv[i];
-        } else if (argv[i][0] == '-' && argv[i][1]) {
-            return UsageError("unknown option for extract");
-        } else if (!file) {
-            file = argv[i];
-        } else {
-            return UsageError("extract takes one file");
-        }
+    fputs("usage: corvane-sfx COMMAND [OPTIONS] ...\n"
+          "       corvane-sfx --version | --help\n\nCommands:\n", out);
+    for (const auto &c : commands) {
+        const char *synopsis = c.info->synopsis;
+        fprintf(out, "  %s %.*s\n", c.info->name, (int)strcspn(synopsis, "\n"), synopsis);
     }
-    if (!file)
-        return UsageError("extract needs a file");
-    if (!CheckReadable(file))
-        return 1;
-    HostSetModulePath(file);
-    if (target)
-        HostSetTargetAnswer(target);
-    return RunSelfExtractor();
+    fputs("\n'corvane-sfx COMMAND --help' describes a command and its options.\n"
+          "Exit codes: 0 success, 1 failure (as the self-extractor's own), 2 usage.\n",
+          out);
 }
 
-static int OneFile(int argc, char **argv, int (*command)(const char *))
+static int PrintVersion()
 {
-    if (argc != 1 || (argv[0][0] == '-' && argv[0][1]))
-        return UsageError("expected exactly one file");
-    if (!CheckReadable(argv[0]))
-        return 1;
-    return command(argv[0]);
+    printf("corvane-sfx %s\n", CORVANE_VERSION);
+    size_t sealed = (defaultStubSize + ARCHIVE_ALIGNMENT - 1) / ARCHIVE_ALIGNMENT * ARCHIVE_ALIGNMENT;
+    if (defaultStubSize)
+        printf("built-in stub: i686, %zu bytes sealed\n", sealed);
+    else
+        printf("built-in stub: none (built without mingw-w64; make needs --stub)\n");
+    return 0;
 }
 
 int main(int argc, char **argv)
 {
-    if (argc < 2)
-        return UsageError("no command");
+    if (argc < 2) {
+        fputs("corvane-sfx: no command\n", stderr);
+        PrintOverview(stderr);
+        return kExitUsage;
+    }
     const char *command = argv[1];
-    if (strcmp(command, "--help") == 0 || strcmp(command, "-h") == 0 || strcmp(command, "help") == 0) {
-        fputs(usage, stdout);
+    bool help = strcmp(command, "help") == 0;
+    if (help && argc > 2)
+        command = argv[2]; // "help make" is "make --help"
+    else if (help || strcmp(command, "--help") == 0 || strcmp(command, "-h") == 0) {
+        PrintOverview(stdout);
         return 0;
     }
-    if (strcmp(command, "extract") == 0)
-        return Extract(argc - 2, argv + 2);
-    if (strcmp(command, "list") == 0)
-        return OneFile(argc - 2, argv + 2, CommandList);
-    if (strcmp(command, "test") == 0)
-        return OneFile(argc - 2, argv + 2, CommandTest);
-    if (strcmp(command, "make") == 0)
-        return CommandMake(argc - 2, argv + 2);
-    if (strcmp(command, "seal") == 0)
-        return CommandSeal(argc - 2, argv + 2);
-    return UsageError("unknown command");
+    if (strcmp(command, "--version") == 0 || strcmp(command, "-V") == 0)
+        return PrintVersion();
+    for (const auto &c : commands) {
+        if (strcmp(command, c.info->name) != 0)
+            continue;
+        if (help) {
+            PrintCommandHelp(c.info);
+            return 0;
+        }
+        return c.run(argc - 1, argv + 1);
+    }
+    fprintf(stderr, "corvane-sfx: unknown command \"%s\"\n", command);
+    PrintOverview(stderr);
+    return kExitUsage;
 }

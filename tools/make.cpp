@@ -1,7 +1,7 @@
 // `corvane-sfx make` puts a stub and an archive together into one
 // self-extracting file; `corvane-sfx seal` re-establishes the stub's XOR
 // seal after something (code signing, a resource editor) changed the stub.
-#include "tools/commands.h"
+#include "tools/cli.h"
 
 #include <errno.h>
 #include <stdio.h>
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/archive_writer.h"
+#include "tools/make_options.h"
 #include "tools/seal.h"
 
 // The i686 stub of this build (generated from build/win32/corvane-stub.exe;
@@ -23,20 +23,7 @@ extern const size_t defaultStubSize;
 static int Fail(const std::string &message)
 {
     fprintf(stderr, "corvane-sfx: %s\n", message.c_str());
-    return 1;
-}
-
-static int MakeUsage(const char *what)
-{
-    fprintf(stderr,
-            "corvane-sfx: %s\n"
-            "usage: corvane-sfx make [--stub STUB] -o OUT.exe ARCHIVE.lzh\n"
-            "       corvane-sfx make [--stub STUB] -o OUT.exe [--method lh5|lh6|lh0]\n"
-            "                        [--level 0|1|2] [--mtime UNIX_SECONDS] PATH...\n"
-            "       corvane-sfx make --archive-only OUT.lzh [--method ...] PATH...\n"
-            "       corvane-sfx seal FILE\n",
-            what);
-    return 2;
+    return kExitFailure;
 }
 
 static bool ReadWholeFile(const char *path, std::vector<uint8_t> *bytes, std::string *error)
@@ -117,118 +104,135 @@ static std::string RefusedMembers(const std::vector<LzhMember> &members)
     return list;
 }
 
-int CommandMake(int argc, char **argv)
+// The archive to put behind the stub: the one input read as it is, when it
+// already is an archive, or a new one packed from the inputs. *name says
+// which, for messages.
+static bool LoadArchive(const MakeRequest &request, std::vector<uint8_t> *archive,
+                        std::string *name, std::string *error)
 {
-    const char *stubPath = 0;
-    const char *outPath = 0;
-    const char *archivePath = 0;
-    // Building the archive from files and directories (tools/archive_writer).
-    std::vector<std::string> inputs;
-    ArchiveOptions archiveOptions;
-    archiveOptions.showProgress = true;
-    bool archiveOnly = false;
-    std::string error;
-    for (int i = 0; i < argc; i++) {
-        int taken = TakeArchiveOption(argc, argv, &i, &archiveOptions, &error);
-        if (taken < 0)
-            return MakeUsage(error.c_str());
-        if (taken > 0) {
-            i--;
-            continue;
+    if (request.inputs.size() == 1 && IsLhaArchiveFile(request.inputs[0].c_str())) {
+        *name = request.inputs[0];
+        if (request.archiveOnly) {
+            *error = *name + " already is an LHA archive";
+            return false;
         }
-        if (strcmp(argv[i], "--archive-only") == 0) {
-            archiveOnly = true;
-            if (!outPath && i + 1 < argc && argv[i + 1][0] != '-')
-                outPath = argv[++i];
-            continue;
-        }
-        bool isStub = strcmp(argv[i], "--stub") == 0;
-        if (isStub || strcmp(argv[i], "-o") == 0) {
-            if (i + 1 == argc)
-                return MakeUsage("an option lacks its file");
-            if (isStub)
-                stubPath = argv[++i];
-            else
-                outPath = argv[++i];
-        } else if (argv[i][0] == '-' && argv[i][1]) {
-            return MakeUsage("unknown option for make");
-        } else {
-            inputs.push_back(argv[i]);
-        }
+        return ReadWholeFile(name->c_str(), archive, error);
     }
-    if (!outPath || inputs.empty())
-        return MakeUsage("make needs -o OUT.exe and an archive, or files to put into one");
+    *name = "the new archive";
+    return BuildArchiveFromPaths(request.inputs, request.archive, archive, error);
+}
 
-    // One input that already is an archive is sealed as it is; anything
-    // else is packed into a new archive first.
-    std::vector<uint8_t> archive;
-    if (inputs.size() == 1 && IsLhaArchiveFile(inputs[0].c_str())) {
-        archivePath = inputs[0].c_str();
-        if (archiveOnly)
-            return Fail(std::string(archivePath) + " already is an LHA archive");
-        if (!ReadWholeFile(archivePath, &archive, &error))
-            return Fail(error);
-    } else {
-        archivePath = "the new archive";
-        if (!BuildArchiveFromPaths(inputs, archiveOptions, &archive, &error))
-            return Fail(error);
-        if (archiveOnly) {
-            if (!WriteWholeFile(outPath, archive, &error))
-                return Fail(error);
-            return 0;
-        }
+static bool LoadStub(const MakeRequest &request, std::vector<uint8_t> *stub, std::string *name,
+                     std::string *error)
+{
+    if (request.stubPath) {
+        *name = request.stubPath;
+        return ReadWholeFile(request.stubPath, stub, error);
     }
-
-    std::vector<uint8_t> stub;
-    if (stubPath) {
-        if (!ReadWholeFile(stubPath, &stub, &error))
-            return Fail(error);
-    } else if (defaultStubSize == 0) {
-        return Fail("this corvane-sfx was built without mingw-w64 and has no stub of its own: "
-                    "give one with --stub STUB");
-    } else {
-        stub.assign(defaultStub, defaultStub + defaultStubSize);
-        stubPath = "the built-in stub";
+    if (defaultStubSize == 0) {
+        *error = "this corvane-sfx was built without mingw-w64 and has no stub of its own: "
+                 "give one with --stub STUB";
+        return false;
     }
-    if (stub.size() > ARCHIVE_MAX_OFFSET)
-        return Fail(std::string(stubPath) + " is " + std::to_string(stub.size()) +
-                    " bytes; the archive must start within the first 65536 bytes");
-    if (CheckSumOffset(stub.data(), stub.size()) == 0)
-        return Fail(std::string(stubPath) + " is not a Windows program");
+    *name = "the built-in stub";
+    stub->assign(defaultStub, defaultStub + defaultStubSize);
+    return true;
+}
 
+// The stub padded to the archive's place and sealed, then the archive,
+// after checking that the stub will find the archive and unpack every
+// member of it.
+static bool Seal(const std::vector<uint8_t> &stub, const std::string &stubName,
+                 const std::vector<uint8_t> &archive, const std::string &archiveName,
+                 std::vector<uint8_t> *out, size_t *memberCount, std::string *error)
+{
+    if (stub.size() > ARCHIVE_MAX_OFFSET) {
+        *error = stubName + " is " + std::to_string(stub.size()) +
+                 " bytes; the archive must start within the first 65536 bytes";
+        return false;
+    }
+    if (CheckSumOffset(stub.data(), stub.size()) == 0) {
+        *error = stubName + " is not a Windows program";
+        return false;
+    }
     std::vector<LzhMember> members;
     LzhMember first;
     bool emptyArchive = archive.size() == 1 && archive[0] == 0;
-    if (!emptyArchive && ReadLzhHeader(archive.data(), archive.size(), 0, &first) != HeaderFound)
-        return Fail(std::string(archivePath) + " is not an LHA archive");
-    if (!WalkLzh(archive.data(), archive.size(), 0, &members, &error))
-        return Fail(std::string(archivePath) + ": " + error);
+    if (!emptyArchive && ReadLzhHeader(archive.data(), archive.size(), 0, &first) != HeaderFound) {
+        *error = archiveName + " is not an LHA archive";
+        return false;
+    }
+    if (!WalkLzh(archive.data(), archive.size(), 0, &members, error)) {
+        *error = archiveName + ": " + *error;
+        return false;
+    }
     std::string refused = RefusedMembers(members);
-    if (!refused.empty())
-        return Fail(std::string(archivePath) + ": the self-extractor cannot unpack " + refused);
-
-    std::vector<uint8_t> out = stub;
-    out.resize((stub.size() + ARCHIVE_ALIGNMENT - 1) / ARCHIVE_ALIGNMENT * ARCHIVE_ALIGNMENT);
-    size_t archiveOffset = out.size();
-    SealStubPart(out.data(), archiveOffset);
-    out.insert(out.end(), archive.begin(), archive.end());
+    if (!refused.empty()) {
+        *error = archiveName + ": the self-extractor cannot unpack " + refused;
+        return false;
+    }
+    *out = stub;
+    out->resize((stub.size() + ARCHIVE_ALIGNMENT - 1) / ARCHIVE_ALIGNMENT * ARCHIVE_ALIGNMENT);
+    size_t archiveOffset = out->size();
+    SealStubPart(out->data(), archiveOffset);
+    out->insert(out->end(), archive.begin(), archive.end());
     // The stub scans its own bytes for the archive; something in it that
     // reads like a member header would be taken for the archive.
-    long found = FindArchive(out.data(), out.size());
-    if (found != (long)archiveOffset)
-        return Fail(std::string(stubPath) + " holds bytes that read as an LHA header at a " +
-                    "multiple of 512: the self-extractor would not find the archive");
-    if (!WriteWholeFile(outPath, out, &error))
+    if (FindArchive(out->data(), out->size()) != (long)archiveOffset) {
+        *error = stubName + " holds bytes that read as an LHA header at a " +
+                 "multiple of 512: the self-extractor would not find the archive";
+        return false;
+    }
+    *memberCount = members.size();
+    return true;
+}
+
+int CommandMake(int argc, char **argv)
+{
+    MakeRequest request;
+    int exitCode;
+    if (!ParseMakeOptions(argc, argv, &request, &exitCode))
+        return exitCode;
+    std::vector<uint8_t> archive, stub, out;
+    std::string archiveName, stubName, error;
+    size_t memberCount;
+    if (!LoadArchive(request, &archive, &archiveName, &error))
         return Fail(error);
-    printf("%s: %zu members, archive at offset %zu\n", outPath, members.size(), archiveOffset);
+    if (request.archiveOnly)
+        return WriteWholeFile(request.outPath, archive, &error) ? 0 : Fail(error);
+    if (!LoadStub(request, &stub, &stubName, &error) ||
+        !Seal(stub, stubName, archive, archiveName, &out, &memberCount, &error) ||
+        !WriteWholeFile(request.outPath, out, &error))
+        return Fail(error);
+    printf("%s: %zu members, archive at offset %zu\n", request.outPath, memberCount,
+           out.size() - archive.size());
     return 0;
 }
 
+static const CommandOption sealOptions[] = {{0, 0, 0, 0}};
+
+const CommandInfo sealCommand = {
+    "seal",
+    "FILE",
+    "Restores the XOR seal of the stub part of a self-extracting file in place,\n"
+    "e.g. after code signing or a resource editor changed the stub. The\n"
+    "adjustment lives in the PE CheckSum field, which Authenticode does not\n"
+    "hash, so a signature stays valid.",
+    sealOptions,
+};
+
 int CommandSeal(int argc, char **argv)
 {
-    if (argc != 1 || (argv[0][0] == '-' && argv[0][1]))
-        return MakeUsage("seal takes exactly one file");
-    const char *path = argv[0];
+    OptionParser parser;
+    StartOptions(&parser, &sealCommand, argc, argv);
+    const char *value;
+    int key = NextOption(&parser, &value);
+    if (key != 0)
+        return CommandExit(key);
+    std::vector<const char *> operands = Operands(&parser);
+    if (operands.size() != 1)
+        return UsageError(&sealCommand, "expected exactly one file");
+    const char *path = operands[0];
     std::string error;
     std::vector<uint8_t> file;
     if (!ReadWholeFile(path, &file, &error))
