@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# The tool as users get it: installed into a prefix, and from the Debian
+# package into a scratch root; each installed binary makes, lists, tests and
+# extracts a tree. Also --version and SOURCE_DATE_EPOCH's reproducible output.
+# usage: install_test.sh BUILD_DIR VERSION
+set -euo pipefail
+build=$1 version=$2
+work=$(mktemp -d /tmp/corvane-install-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAILED: $*" >&2; exit 1; }
+
+mkdir -p "$work/tree/docs"
+printf 'read me\r\n' >"$work/tree/docs/README.TXT"
+head -c 200000 /dev/urandom | base64 >"$work/tree/data.txt"
+
+# make, list, test, extract with one installed binary; the extracted tree
+# must match, and the installed win64 stub must serve as --stub.
+round_trip() {
+  local sfx=$1 out=$work/out-$2
+  mkdir -p "$out"
+  "$sfx" make -o "$out/a.exe" "$work/tree/" >/dev/null
+  grep -q ' docs/README.TXT$' <<<"$("$sfx" list "$out/a.exe")" || fail "$2: list"
+  grep -qx '2 members ok, 0 failed' <<<"$("$sfx" test "$out/a.exe")" || fail "$2: test"
+  "$sfx" extract -y -d "$out/x" "$out/a.exe" </dev/null >/dev/null 2>&1 || fail "$2: extract"
+  diff -r "$work/tree" "$out/x" || fail "$2: extracted tree differs"
+  "$sfx" make --stub "$3" -o "$out/b.exe" "$work/tree/" >/dev/null || fail "$2: --stub"
+}
+
+prefix=$work/prefix
+cmake --install "$build" --prefix "$prefix" >/dev/null
+for f in bin/corvane-sfx share/corvane-sfx/win32/corvane-stub.exe \
+         share/corvane-sfx/win64/corvane-stub.exe share/man/man1/corvane-sfx.1.gz; do
+  [[ -f $prefix/$f ]] || fail "not installed: $f"
+done
+round_trip "$prefix/bin/corvane-sfx" prefix "$prefix/share/corvane-sfx/win64/corvane-stub.exe"
+
+grep -qx "corvane-sfx $version" <<<"$("$prefix/bin/corvane-sfx" --version)" || fail "--version"
+grep -qE '^built-in stub: i686, [0-9]+ bytes sealed$' <<<"$("$prefix/bin/corvane-sfx" -V)" || fail "-V"
+
+# The same tree copied at two different times: with the same
+# SOURCE_DATE_EPOCH the outputs are equal, without it they differ; --mtime
+# wins over it.
+sfx=$prefix/bin/corvane-sfx
+cp -r "$work/tree" "$work/early" && touch -d '2026-01-01 10:00' "$work/early" "$work/early"/* "$work/early"/*/*
+cp -r "$work/tree" "$work/late" && touch -d '2026-06-01 10:00' "$work/late" "$work/late"/* "$work/late"/*/*
+for t in early late; do
+  SOURCE_DATE_EPOCH=1700000000 "$sfx" make -o "$work/$t.exe" "$work/$t/" >/dev/null
+  "$sfx" make -o "$work/$t-plain.exe" "$work/$t/" >/dev/null
+done
+cmp -s "$work/early.exe" "$work/late.exe" || fail "SOURCE_DATE_EPOCH: builds differ"
+! cmp -s "$work/early-plain.exe" "$work/late-plain.exe" || fail "without SOURCE_DATE_EPOCH the times should differ"
+SOURCE_DATE_EPOCH=1700000000 "$sfx" make --mtime 1600000000 -o "$work/m.exe" "$work/late/" >/dev/null
+"$sfx" make --mtime 1600000000 -o "$work/m2.exe" "$work/early/" >/dev/null
+cmp -s "$work/m.exe" "$work/m2.exe" || fail "--mtime does not win over SOURCE_DATE_EPOCH"
+grep -q 'SOURCE_DATE_EPOCH expects' <<<"$(SOURCE_DATE_EPOCH=soon "$sfx" make -o "$work/x.exe" "$work/tree" 2>&1)" \
+  || fail "bad SOURCE_DATE_EPOCH accepted"
+
+# The Debian package: its control fields, lintian, and the tool run from a
+# scratch root.
+(cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb" >/dev/null)
+deb=$(echo "$work"/deb/corvane-sfx_*.deb)
+info=$(dpkg-deb -I "$deb")
+grep -qx " Version: $version" <<<"$info" || fail "deb version"
+grep -qx " Suggests: wine" <<<"$info" || fail "deb suggests"
+depends=$(sed -n 's/^ Depends: //p' <<<"$info")
+# The C and C++ runtimes only (libgcc-s1 is the unwinder that libstdc++6
+# needs itself).
+[[ -n $depends && -z $(tr ',' '\n' <<<"$depends" | grep -vE '^ *(libc6|libgcc-s1|libstdc\+\+6) ') ]] \
+  || fail "deb depends on more than the C and C++ runtimes: $depends"
+lintian --fail-on error --tag-display-limit 0 "$deb" || fail "lintian"
+dpkg -x "$deb" "$work/root"
+round_trip "$work/root/usr/bin/corvane-sfx" deb "$work/root/usr/share/corvane-sfx/win32/corvane-stub.exe"
+echo "install, package, version and SOURCE_DATE_EPOCH: ok"
