@@ -476,9 +476,14 @@ TEST_F(ExtractTest, CommandLineErrorsAndListing)
         {{"test", "-x"}, "unknown option -x"},
         {{"list", "--run-setup", "a"}, "unknown option --run-setup"},
         {{"extract", "--yes=no", "a"}, "-y/--yes takes no value"},
+        {{"make"}, "no output file"},
+        {{"make", "-o"}, "-o/--output needs a value: OUT.exe"},
+        {{"make", "--fast", "-o", "x", "y"}, "unknown option --fast"},
         {{"make", "--level", "7", "-o", "x", "y"}, "--level expects 0, 1 or 2, not \"7\""},
         {{"make", "--method=lh7", "-o", "x", "y"}, "--method expects lh5, lh6 or lh0"},
         {{"make", "--mtime", "-1", "-o", "x", "y"}, "--mtime expects seconds since 1970"},
+        {{"seal"}, "exactly one file"},
+        {{"seal", "a", "b"}, "exactly one file"},
     };
     for (const auto &c : usage) {
         RunResult r = Cli(c.args);

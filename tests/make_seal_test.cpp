@@ -122,15 +122,8 @@ TEST_F(MakeSealTest, RefusesArchivesAndStubsThatWouldNotWork)
     }
 }
 
-TEST_F(MakeSealTest, UsageErrorsAndSealWithoutArchive)
+TEST_F(MakeSealTest, SealWithoutArchive)
 {
-    Write("a.lzh", SampleArchive());
-    const std::vector<std::vector<std::string>> usage = {
-        {"make"}, {"make", Path("a.lzh")}, {"make", "-o"}, {"make", "--fast", "-o", Path("o.exe"), Path("a.lzh")},
-        {"seal"}, {"seal", Path("a"), Path("b")}};
-    for (const auto &args : usage)
-        EXPECT_EQ(Cli(args).exitCode, 2) << args.size() << " arguments from " << args[0];
-
     std::string plain = FakeStub(5000);
     Write("plain.exe", plain);
     RunResult r = Cli({"seal", Path("plain.exe")});

@@ -46,6 +46,13 @@ static int32_t CodePointAt(const char *bytes, size_t count)
                      (uint32_t)(uint8_t)out[3] << 24);
 }
 
+static std::string CodeName(int32_t codePoint)
+{
+    char name[16];
+    snprintf(name, sizeof name, "U+%04X", (unsigned)codePoint);
+    return name;
+}
+
 bool Utf8ToOem(const std::string &utf8, std::string *oem, std::string *error)
 {
     oem->clear();
@@ -60,26 +67,21 @@ bool Utf8ToOem(const std::string &utf8, std::string *oem, std::string *error)
     size_t inLeft = utf8.size(), outLeft = out.size();
     bool ok = iconv(toOem, &in, &inLeft, &outp, &outLeft) != (size_t)-1;
     iconv_close(toOem);
-    int32_t refused = ok ? -1 : CodePointAt(in, inLeft);
-    if (!ok && refused < 0) {
-        *error = "the name \"" + utf8 + "\" is not valid UTF-8";
+    if (!ok) {
+        int32_t refused = CodePointAt(in, inLeft);
+        *error = "the name \"" + utf8 + "\" " +
+                 (refused < 0 ? std::string("is not valid UTF-8")
+                              : "holds " + CodeName(refused) +
+                                    ", which code page 437 (the names' code page) cannot hold");
         return false;
     }
     out.resize(out.size() - outLeft);
     // Byte 0xFF is U+00A0 in the code page, and a separator in headers.
     size_t separator = out.find_first_of("\\\xFF");
-    if (ok && separator != std::string::npos)
-        refused = out[separator] == '\\' ? '\\' : 0xA0;
-    char code[16];
-    snprintf(code, sizeof code, "U+%04X", (unsigned)refused);
-    if (ok && refused >= 0) {
-        *error = "the name \"" + utf8 + "\" holds " + code +
+    if (separator != std::string::npos) {
+        *error = "the name \"" + utf8 + "\" holds " +
+                 CodeName(out[separator] == '\\' ? '\\' : 0xA0) +
                  ", which an LHA header would read as a path separator";
-        return false;
-    }
-    if (!ok) {
-        *error = "the name \"" + utf8 + "\" holds " + code +
-                 ", which code page 437 (the names' code page) cannot hold";
         return false;
     }
     *oem = out;

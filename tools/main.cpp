@@ -4,12 +4,8 @@
 #include <string.h>
 
 #include "tools/cli.h"
+#include "tools/make_options.h"
 #include "tools/seal.h"
-
-// The i686 stub of this build (generated from build/win32/corvane-stub.exe;
-// empty when the build had no mingw-w64).
-extern const unsigned char defaultStub[];
-extern const size_t defaultStubSize;
 
 static const struct {
     const CommandInfo *info;

@@ -1,10 +1,17 @@
 // What `corvane-sfx make` was asked to do, read from its command line and
 // from SOURCE_DATE_EPOCH.
 #pragma once
+#include <stddef.h>
+
 #include <string>
 #include <vector>
 
 #include "tools/archive_writer.h"
+
+// The i686 stub of this build, used without --stub (generated from
+// build/win32/corvane-stub.exe; empty when the build had no mingw-w64).
+extern const unsigned char defaultStub[];
+extern const size_t defaultStubSize;
 
 struct MakeRequest {
     const char *stubPath = 0; // null: the stub built into the tool
