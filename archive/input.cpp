@@ -1,19 +1,18 @@
 // The one reader of the program's own file. Small reads go through a
 // 512-byte buffer (the locator reads one byte at a time); large reads go
-// straight into the caller's memory. Every short read and failed seek is
-// "The archive is damaged.": shown here outside decoding, or handed to the
-// decoder exit while a decoder runs, so that no decoder tests a result.
+// straight into the caller's memory. A short read or a failed seek is
+// returned as 0: outside decoding the caller reports damage, inside it the
+// decoder leaves with Damaged.
 #include "archive/archive.h"
-#include "decode/decode.h"
-#include "shell/shell.h"
 
 ArchiveInput archiveInput;
 
-static int FailInput(void)
+// After a failed read the buffer and the file pointer are unknown: an empty
+// range that holds no offset makes the next seek move the file.
+static int FailRead(void)
 {
-    if (runState.decoderActive)
-        LeaveDecode(Damaged);
-    ShowFailure("The archive is damaged.");
+    archiveInput.bufferStart = 1;
+    archiveInput.bufferEnd = 0;
     return 0;
 }
 
@@ -55,19 +54,19 @@ int ReadArchive(void *destination, uint32_t count)
             in->bufferStart = in->bufferEnd;
             in->readPosition = in->bufferEnd;
             if (!ReadWhole(to, count))
-                return FailInput();
+                return FailRead();
             return 1;
         }
         // In 64 bits: a file of 2 GiB or more has a negative limit.
         int64_t left = (int64_t)in->archiveLimit - in->bufferEnd;
         int32_t n = left < (int64_t)sizeof in->readBuffer ? (int32_t)left : (int32_t)sizeof in->readBuffer;
         if (n <= 0)
-            return FailInput();
+            return 0;
         in->bufferStart = in->bufferEnd;
         in->readPosition = in->bufferEnd;
         in->bufferEnd += n;
         if (!ReadWhole(in->readBuffer, (DWORD)n))
-            return FailInput();
+            return FailRead();
     }
 }
 
@@ -83,7 +82,7 @@ int SeekArchive(int32_t offset, int origin)
     int32_t base = origin == 0 ? 0 : origin == 1 ? in->readPosition : in->archiveLimit;
     int32_t target;
     if (__builtin_add_overflow(base, offset, &target) || target < 0)
-        return FailInput();
+        return 0;
     if (in->bufferStart <= target && target <= in->bufferEnd) {
         in->readPosition = target;
         return 1;
@@ -95,7 +94,7 @@ int SeekArchive(int32_t offset, int origin)
     else
         moved = SetFilePointer(in->archiveFile, target, 0, FILE_BEGIN);
     if (moved == INVALID_SET_FILE_POINTER)
-        return FailInput();
+        return 0;
     in->bufferStart = target;
     in->bufferEnd = target;
     in->readPosition = target;
@@ -111,8 +110,5 @@ void ReportDamage(void)
 
 uint32_t QueryArchiveSize(void)
 {
-    DWORD size = GetFileSize(archiveInput.archiveFile, 0);
-    if (size == INVALID_FILE_SIZE)
-        ShowFailure("The archive is damaged.");
-    return size;
+    return GetFileSize(archiveInput.archiveFile, 0);
 }

@@ -3,8 +3,6 @@
 // same pass folds every byte in front of the archive into a 32-bit XOR of
 // little-endian words, which the sealed stub makes 0.
 #include "archive/archive.h"
-#include "decode/decode.h"
-#include "shell/shell.h"
 
 enum {
     LAST_CANDIDATE = 65536,
@@ -22,8 +20,10 @@ int32_t LocateArchive(void)
 
     for (;;) {
         uint8_t b;
-        if (!ReadArchive(&b, 1))
+        if (!ReadArchive(&b, 1)) {
+            ReportDamage();
             return -1;
+        }
         if (count + 1 == archiveInput.archiveLimit && b == 0) {
             offset = count;  // an empty archive: its end mark alone
             break;
@@ -37,23 +37,21 @@ int32_t LocateArchive(void)
         dashBits = (dashBits << 1) | (b == '-');
         if ((dashBits & 0x11) != 0x11 || count < 7 || count % 512 != 7)
             continue;
-        if (!SeekArchive(-7, 1))
-            return -1;
-        record = ReadMemberHeader(&names);
-        if (names.damaged) {
+        if (SeekArchive(-7, 1))
+            record = ReadMemberHeader(&names);
+        else
+            names.damaged = 1;
+        if (!record && !names.damaged && SeekArchive(count, 0))
+            continue;
+        if (!record) {
             ReportDamage();
             return -1;
-        }
-        if (!record) {
-            if (!SeekArchive(count, 0))
-                return -1;
-            continue;
         }
         // The header's first 7 bytes were folded in already; take them out
         // so the checksum covers exactly the bytes in front of the archive.
         // The header starts at a multiple of 512, so in lane 0.
         for (int k = 0; k < 7; k++)
-            checksum ^= (uint32_t)headerBuffer[k] << (k % 4 * 8);
+            checksum ^= (uint32_t)shared.header[k] << (k % 4 * 8);
         offset = count - 7;
         break;
     }
@@ -63,7 +61,9 @@ int32_t LocateArchive(void)
         ShowFailure("The self-extracting archive is damaged.");
         return -1;
     }
-    if (!SeekArchive(offset, 0))
+    if (!SeekArchive(offset, 0)) {
+        ReportDamage();
         return -1;
+    }
     return offset;
 }

@@ -4,7 +4,6 @@
 // ":" and "\" replaced, no member path can leave the target directory or
 // name another drive.
 #include "archive/archive.h"
-#include "shell/shell.h"
 
 int IsNameCharAllowed(uint8_t c)
 {
@@ -33,6 +32,26 @@ int32_t ConvertNameComponent(const uint8_t *source, int32_t length, uint8_t *des
         return end;
     CopyBytes(destination, "NONAME", 6);
     return 6;
+}
+
+char *JoinMemberPath(const MemberNames *names, int32_t *length)
+{
+    const uint8_t *dir = names->directory;
+    int32_t dirLength = names->directoryLength;
+    if (dirLength > 0 && (dir[0] == 0x5C || dir[0] == '/' || dir[0] == 0xFF)) {
+        dir++;
+        dirLength--;
+    }
+    int32_t n = dirLength + names->nameLength;
+    char *joined = (char *)AllocBlock(n + 1);
+    if (!joined)
+        return 0;
+    for (int32_t i = 0; i < dirLength; i++)
+        joined[i] = dir[i] == 0x5C || dir[i] == 0xFF ? '/' : (char)dir[i];
+    CopyBytes(joined + dirLength, names->name, names->nameLength);
+    joined[n] = 0;
+    *length = n;
+    return joined;
 }
 
 char *ComposeTargetPath(const uint8_t *memberPath, int32_t length)

@@ -1,5 +1,7 @@
-// The decompression engine: the decoder frame (CRC-16, bit input, output
-// window, the decoder exit), the method dispatcher and the decoders.
+// The decompression engine: the decoder frame (bit input, output window,
+// the decoder exit), the method dispatcher and the decoders. Packed bytes
+// come from the archive input; decoded bytes go to the caller's sink. No
+// file and no dialog is known here.
 #pragma once
 #include "archive/archive.h"
 
@@ -7,23 +9,24 @@
 #include <setjmp.h>
 #endif
 
-// Every member's decoding ends through LeaveDecode with one of these.
+// Every member's decoding ends through LeaveDecode with one of these, and
+// DecodeMember returns it.
 enum DecodeExit {
     Done = 1,
     WriteFailed = -2,
     Damaged = -3,
     Cancelled = -4,
+    Unsupported = -5,  // a method without a decoder here; nothing was read
 };
 
 enum {
-    WINDOW_SIZE = 65536,  // output window and block size
-    CHUNK_SIZE = 8192,    // packed bytes read per refill
+    CHUNK_SIZE = 8192,  // packed bytes read per refill
 };
 
-// The window is also the header reader's headerBuffer: a header read
-// overwrites its first bytes. Nothing else clears it between members.
-extern uint8_t window[WINDOW_SIZE];
-#define headerBuffer window
+// Where decoded bytes go, a block at a time (the window's 64 KiB at most),
+// in order. Returns 0 to go on, or the exit the member ends with
+// (WriteFailed, Cancelled).
+typedef int32_t (*OutputSink)(const uint8_t *bytes, int32_t count);
 
 // The bit buffer is a machine word: 64 bits on the host, 32 in the stub,
 // so that one refill serves several codes without costing the stub wide
@@ -73,24 +76,15 @@ typedef jmp_buf DecodeJump;
 #endif
 
 struct DecoderFrame {
-    uint32_t crcValue;
+    uint32_t crc;
     int32_t exitCode;
+    OutputSink sink;
     BitInput input;
     OutputWindow output;
     DecodeJump exitJump;
 };
 
 extern DecoderFrame frame;
-// Row 0 is the byte-at-a-time table; row k advances a CRC over a byte
-// followed by k zero bytes, so that CRC_ROWS bytes take one step.
-enum { CRC_ROWS = 16 };
-extern uint16_t crcTable[CRC_ROWS][256];
-
-// CRC-16 (reflected 0xA001, initial 0, no final XOR).
-void BuildCrcTable(void);
-void ResetCrc(void);
-void UpdateCrc(const uint8_t *bytes, int32_t count);
-uint32_t GetCrc(void);
 
 // Ends the member's decoding and resumes DecodeMember with `code`.
 [[noreturn]] void LeaveDecode(int32_t code);
@@ -106,12 +100,16 @@ void InitOutput(int32_t originalSize);
 void PutByte(uint8_t c);
 void PutBlock(const uint8_t *source, int32_t count);
 void CopyMatch(int32_t distance, int32_t length);
-void WriteOutput(const uint8_t *bytes, int32_t count);
+// The window's first `count` bytes to the CRC and the sink.
+void DeliverBlock(int32_t count);
 
-// Dispatch: 1 when the member was decoded, matched its CRC and got its
-// time; 0 after a failure (reported here, except a cancel).
-int DecodeMember(const MemberHeader *header);
+// Decodes the member whose packed data the archive input stands at into
+// `sink`, and checks it against expectedCrc. Returns Done or the exit it
+// ended with; reports nothing.
+int32_t DecodeMember(const MemberHeader *header, OutputSink sink);
 [[noreturn]] void CopyStored(const MemberHeader *header);
+// Whether DecodeMember knows the method field ("-lh5-").
+int HasDecoder(const char *method);
 
 // The decoders. None returns: the member ends in LeaveDecode.
 [[noreturn]] void DecodeStaticHuffman(const MemberHeader *header, int isLh6);
@@ -279,9 +277,9 @@ static inline void CopyMatchInBlock(int32_t pos, int32_t distance, int32_t lengt
     int32_t start = (pos - distance) & (WINDOW_SIZE - 1);
     int32_t first = WINDOW_SIZE - start;
     if (first >= length) {
-        CopyForward(window + pos, window + start, length);
+        CopyForward(shared.window + pos, shared.window + start, length);
         return;
     }
-    CopyForward(window + pos, window + start, first);
-    CopyForward(window + pos + first, window, length - first);
+    CopyForward(shared.window + pos, shared.window + start, first);
+    CopyForward(shared.window + pos + first, shared.window, length - first);
 }

@@ -1,8 +1,6 @@
 // Method dispatch, the stored copy, and the end of every member: the CRC
-// comparison and the last-write time.
+// comparison.
 #include "decode/decode.h"
-#include "extract/extract.h"
-#include "shell/shell.h"
 
 static const char MethodTable[11][4] = {
     "lh0", "lh1", "lh2", "lh3", "lh4", "lh5", "lh6", "lh7", "lzs", "lz5", "lz4",
@@ -10,16 +8,23 @@ static const char MethodTable[11][4] = {
 
 enum { METHOD_UNKNOWN = 11 };
 
-static int FindMethod(const MemberHeader *header)
+static int FindMethod(const char *method)
 {
     int i = 0;
     for (; i < METHOD_UNKNOWN; i++) {
         const char *m = MethodTable[i];
-        if (header->method[1] == m[0] && header->method[2] == m[1] && header->method[3] == m[2])
+        if (method[1] == m[0] && method[2] == m[1] && method[3] == m[2])
             break;
     }
     return i;
 }
+
+static int IsDecodable(int method)
+{
+    return method != 2 && method != 3 && method != 7 && method != METHOD_UNKNOWN;
+}
+
+int HasDecoder(const char *method) { return IsDecodable(FindMethod(method)); }
 
 void CopyStored(const MemberHeader *header)
 {
@@ -30,12 +35,9 @@ void CopyStored(const MemberHeader *header)
     int32_t left = (int32_t)header->originalSize;
     while (left > 0) {
         int32_t k = left < WINDOW_SIZE ? left : WINDOW_SIZE;
-        ReadArchive(window, (uint32_t)k);
-        UpdateCrc(window, k);
-        WriteOutput(window, k);
-        runState.doneBytes = (int32_t)((uint32_t)runState.doneBytes + (uint32_t)k);  // as in the frame
-        UpdateProgress();
-        PumpMessages();
+        if (!ReadArchive(shared.window, (uint32_t)k))
+            LeaveDecode(Damaged);
+        DeliverBlock(k);
         left -= k;
     }
     LeaveDecode(Done);
@@ -63,42 +65,18 @@ __attribute__((noinline)) static int32_t RunArmed(int method, const MemberHeader
     InitBitInput(header);
     if ((int32_t)header->packedSize < 0 || (int32_t)header->originalSize < 0)
         LeaveDecode(Damaged);
-    ResetCrc();
+    frame.crc = 0;
     RunDecoder(method, header);
 }
 
-static int32_t FinishMember(const MemberHeader *header)
+int32_t DecodeMember(const MemberHeader *header, OutputSink sink)
 {
-    if (expectedCrc != 0xFFFFFFFF && GetCrc() != expectedCrc)
-        return Damaged;
-    FILETIME local, utc;
-    DosDateTimeToFileTime(header->dosDate, header->dosTime, &local);
-    LocalFileTimeToFileTime(&local, &utc);
-    if (!SetFileTime(outputFile, 0, 0, &utc))
-        return WriteFailed;
-    return Done;
-}
-
-int DecodeMember(const MemberHeader *header)
-{
-    int method = FindMethod(header);
-    if (method == 2 || method == 3 || method == 7 || method == METHOD_UNKNOWN) {
-        ShowError("Version not supported.");
-        return 0;
-    }
+    int method = FindMethod(header->method);
+    if (!IsDecodable(method))
+        return Unsupported;
+    frame.sink = sink;
     int32_t code = RunArmed(method, header);
-    if (code == Done)
-        code = FinishMember(header);
-    switch (code) {
-    case Done:
-        return 1;
-    case WriteFailed:
-        ShowError("Cannot write the file.");
-        return 0;
-    case Cancelled:
-        return 0;
-    default:
-        ShowError("The archive is damaged.");
-        return 0;
-    }
+    if (code == Done && expectedCrc != 0xFFFFFFFF && frame.crc != expectedCrc)
+        return Damaged;
+    return code;
 }

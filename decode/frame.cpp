@@ -1,55 +1,9 @@
-// The decoder frame: CRC-16, the bit input, the output window and the
-// decoder exit. One member is decoded at a time, so all of it is one
-// module-wide record.
+// The decoder frame: the bit input, the output window and the decoder
+// exit. One member is decoded at a time, so all of it is one module-wide
+// record.
 #include "decode/decode.h"
-#include "extract/extract.h"
-#include "shell/shell.h"
 
-// 64 KiB in .bss: the stub's file must not carry it; nor the 8 KiB of CRC
-// rows, which are built at run time.
-uint8_t window[WINDOW_SIZE];
-uint16_t crcTable[CRC_ROWS][256];
 DecoderFrame frame;
-
-// ---- CRC-16: reflected polynomial 0xA001, initial value 0, no final XOR.
-
-void BuildCrcTable(void)
-{
-    for (uint32_t i = 0; i < 256; i++) {
-        uint32_t c = i;
-        for (int k = 0; k < 8; k++)
-            c = (c & 1) ? (c >> 1) ^ 0xA001 : c >> 1;
-        crcTable[0][i] = (uint16_t)c;
-    }
-    // Each row follows from the one before: one zero byte more.
-    for (int k = 1; k < CRC_ROWS; k++) {
-        for (uint32_t i = 0; i < 256; i++) {
-            uint32_t c = crcTable[k - 1][i];
-            crcTable[k][i] = (uint16_t)((c >> 8) ^ crcTable[0][c & 0xFF]);
-        }
-    }
-}
-
-void ResetCrc(void) { frame.crcValue = 0; }
-
-uint32_t GetCrc(void) { return frame.crcValue; }
-
-// CRC_ROWS bytes per step: the 16-bit CRC meets only the first two of
-// them, and each byte's share after the bytes behind it comes from its own
-// row, so the lookups of a step do not wait for each other.
-void UpdateCrc(const uint8_t *bytes, int32_t count)
-{
-    uint32_t crc = frame.crcValue;
-    for (; count >= CRC_ROWS; count -= CRC_ROWS, bytes += CRC_ROWS) {
-        uint32_t a = crc ^ bytes[0] ^ ((uint32_t)bytes[1] << 8);
-        crc = crcTable[CRC_ROWS - 1][a & 0xFF] ^ crcTable[CRC_ROWS - 2][a >> 8];
-        for (int k = 2; k < CRC_ROWS; k++)
-            crc ^= crcTable[CRC_ROWS - 1 - k][bytes[k]];
-    }
-    for (; count > 0; count--, bytes++)
-        crc = crcTable[0][(crc ^ *bytes) & 0xFF] ^ (crc >> 8);
-    frame.crcValue = crc;
-}
 
 // ---- The exit.
 
@@ -93,7 +47,8 @@ static int FillBits(int need)
             if (in->packedLeft == 0)
                 return 0;
             int32_t k = in->packedLeft < CHUNK_SIZE ? in->packedLeft : CHUNK_SIZE;
-            ReadArchive(in->inputChunk, (uint32_t)k);  // leaves with Damaged when short
+            if (!ReadArchive(in->inputChunk, (uint32_t)k))
+                LeaveDecode(Damaged);
             in->packedLeft -= k;
             in->chunkPos = 0;
             in->chunkFill = k;
@@ -152,11 +107,13 @@ void DropBits(int n)
 
 // ---- Output window.
 
-void WriteOutput(const uint8_t *bytes, int32_t count)
+// The block to the CRC and the sink, which may end the member.
+void DeliverBlock(int32_t count)
 {
-    DWORD done = 0;
-    if (!WriteFile(outputFile, bytes, (DWORD)count, &done, 0) || done != (DWORD)count)
-        LeaveDecode(WriteFailed);
+    frame.crc = Crc16(frame.crc, shared.window, (size_t)count);
+    int32_t exit = frame.sink(shared.window, count);
+    if (exit)
+        LeaveDecode(exit);
 }
 
 void InitOutput(int32_t originalSize)
@@ -174,15 +131,8 @@ void InitOutput(int32_t originalSize)
 static void FlushBlock(int overrun)
 {
     OutputWindow *out = &frame.output;
-    if (out->blockLength > 0) {
-        UpdateCrc(window, out->blockLength);
-        WriteOutput(window, out->blockLength);
-        // Counted as WriteMemberFile settles it, modulo 2^32: claimed sizes
-        // of earlier members may already have passed 2^31.
-        runState.doneBytes = (int32_t)((uint32_t)runState.doneBytes + (uint32_t)out->blockLength);
-        UpdateProgress();
-        PumpMessages();
-    }
+    if (out->blockLength > 0)
+        DeliverBlock(out->blockLength);
     if (out->sizeLeft == 0) {
         if (overrun)
             LeaveDecode(Damaged);  // the block, cut at the original size, is written
@@ -196,7 +146,7 @@ static void FlushBlock(int overrun)
 void PutByte(uint8_t c)
 {
     OutputWindow *out = &frame.output;
-    window[out->writePos++] = c;
+    shared.window[out->writePos++] = c;
     if (out->writePos >= out->blockLength)
         FlushBlock(0);
 }
@@ -206,12 +156,12 @@ void PutBlock(const uint8_t *source, int32_t count)
     OutputWindow *out = &frame.output;
     while (count > 0) {
         if (out->writePos + count < out->blockLength) {
-            CopyForward(window + out->writePos, source, count);
+            CopyForward(shared.window + out->writePos, source, count);
             out->writePos += count;
             return;
         }
         int32_t take = out->blockLength - out->writePos;
-        CopyForward(window + out->writePos, source, take);
+        CopyForward(shared.window + out->writePos, source, take);
         out->writePos = out->blockLength;
         FlushBlock(count > take);
         source += take;
@@ -226,7 +176,7 @@ void CopyMatch(int32_t distance, int32_t length)
 {
     int32_t start = (frame.output.writePos - distance) & (WINDOW_SIZE - 1);
     int32_t first = WINDOW_SIZE - start < length ? WINDOW_SIZE - start : length;
-    PutBlock(window + start, first);
+    PutBlock(shared.window + start, first);
     if (first < length)
-        PutBlock(window, length - first);
+        PutBlock(shared.window, length - first);
 }

@@ -23,7 +23,7 @@ static int32_t RingDistance(int32_t slot, int32_t ringStart, int32_t ringMask)
 static void FillWindow(int32_t from, int32_t count, uint8_t value)
 {
     for (int32_t i = 0; i < count; i++)
-        window[from + i] = value;
+        shared.window[from + i] = value;
 }
 
 // Items of a fast run (see decode.h): an item takes at most 16 bits, so one
@@ -39,7 +39,7 @@ static void FastLzs(void)
     while (pos < posLimit && FastInputRoom(&f, 1)) {
         FastRefill(&f);
         if (FastGet(&f, 1) != 0) {
-            window[pos++] = (uint8_t)FastGet(&f, 8);
+            shared.window[pos++] = (uint8_t)FastGet(&f, 8);
             continue;
         }
         int32_t slot = (int32_t)FastGet(&f, 11);
@@ -74,7 +74,7 @@ void DecodeLzs(const MemberHeader *header)
 // recur in binaries (each byte 13 times, both byte ramps, zeros) and spaces.
 static void FillLz5Ring(void)
 {
-    uint8_t *ring = window + WINDOW_SIZE - LZ5_RING;
+    uint8_t *ring = shared.window + WINDOW_SIZE - LZ5_RING;
     FillWindow(WINDOW_SIZE - LZ5_RING, 18, 0x20);
     for (int32_t b = 0; b < 256; b++) {
         for (int32_t r = 0; r < 13; r++)
@@ -107,7 +107,7 @@ static void FastLz5(uint32_t *flags, uint32_t *mask)
             itemFlags = *next++;
         uint32_t b = *next++;
         if (itemFlags & itemMask) {
-            window[pos++] = (uint8_t)b;
+            shared.window[pos++] = (uint8_t)b;
             continue;
         }
         uint32_t h = *next++;

@@ -241,7 +241,7 @@ static void FastLh1(void)
             }
         }
         if (s < 256) {
-            window[pos++] = (uint8_t)s;
+            shared.window[pos++] = (uint8_t)s;
             continue;
         }
         if (f.count < 14)
@@ -263,7 +263,7 @@ void DecodeLh1(const MemberHeader *header)
     // Distances reach 4,096 back but only 4,036 bytes are defined as
     // spaces; the 60 before them keep whatever the window held.
     for (int32_t i = WINDOW_SIZE - SPACE_BYTES; i < WINDOW_SIZE; i++)
-        window[i] = 0x20;
+        shared.window[i] = 0x20;
     BuildPositionTables();
     StartTree();
     // Near the end of the chunk or of the block, one item at a time the

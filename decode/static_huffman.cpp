@@ -418,7 +418,7 @@ __attribute__((noinline)) static int32_t DecodeFastRun(CodeTable literals, CodeT
             // only one): up to three literals follow without a refill.
             int32_t more = WORD_BITS < 64 ? 0 : 2;
             for (; symbol < 256; more--) {
-                window[pos++] = (uint8_t)symbol;
+                shared.window[pos++] = (uint8_t)symbol;
                 if (--batch == 0 || pos >= posLimit || more == 0)
                     break;
                 symbol = FastSymbol(&f, literalRoot, C_ROOT_BITS);
@@ -460,7 +460,7 @@ void DecodeStaticHuffman(const MemberHeader *header, int isLh6)
     InitOutput((int32_t)header->originalSize);
     // A match reaching back before the member's first byte copies spaces.
     for (int32_t i = 0; i < WINDOW_SIZE; i++)
-        window[i] = 0x20;
+        shared.window[i] = 0x20;
 
     CodeTable literals = {0, 0};
     CodeTable positions = {0, 0};

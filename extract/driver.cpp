@@ -1,4 +1,4 @@
-// The extraction run: progress dialog in, own file open, archive located,
+// The extraction run, under the progress dialog: own file open, archive located,
 // every header read once to size the work and check the free space, then
 // every member extracted, each failure followed by the user's decision.
 //
@@ -11,33 +11,19 @@
 //    free sectors and totals of 4 GiB or more compare correctly; totalBytes
 //    itself saturates at 0xFFFFFFFF instead of wrapping.
 //  - An allocation that fails ends the run with "Not enough memory.".
-#include "decode/decode.h"
 #include "extract/extract.h"
-#include "shell/shell.h"
 
 static const char noMemory[] = "Not enough memory.";
 
 // Pass one: add up the decoded sizes, passing over the data with seeks.
-static void SizeMembers(void)
+static void SizeMembers(int32_t next)
 {
     MemberNames names;
-    for (;;) {
-        MemberHeader *header = ReadMemberHeader(&names);
-        if (!header) {
-            if (names.damaged)
-                ReportDamage();
-            return;
-        }
-        if ((int32_t)header->packedSize < 0) {
-            ReportDamage();
-            return;
-        }
+    while (MemberHeader *header = NextMember(&next, &names)) {
         if (!IsDirectoryMethod(header->method)) {
             uint32_t sum = runState.totalBytes + header->originalSize;
             runState.totalBytes = sum < runState.totalBytes ? 0xFFFFFFFF : sum;
         }
-        if (!SeekArchive((int32_t)header->packedSize, 1))
-            return;
     }
 }
 
@@ -64,26 +50,13 @@ static void CheckFreeSpace(void)
         runState.failed = 1;
 }
 
-// Directory and name joined, separators made "/", one leading "/" dropped.
 static char *MemberTargetPath(const MemberNames *names)
 {
-    uint8_t *dir = names->directory;
-    int32_t dirLength = names->directoryLength;
-    for (int32_t i = 0; i < dirLength; i++) {
-        if (dir[i] == 0x5C || dir[i] == 0xFF)
-            dir[i] = '/';
-    }
-    if (dirLength > 0 && dir[0] == '/') {
-        dir++;
-        dirLength--;
-    }
-    int32_t length = dirLength + names->nameLength;
-    uint8_t *joined = (uint8_t *)AllocBlock(length);
-    if (!joined && length > 0)
+    int32_t length;
+    char *joined = JoinMemberPath(names, &length);
+    if (!joined)
         return 0;
-    CopyBytes(joined, dir, dirLength);
-    CopyBytes(joined + dirLength, names->name, names->nameLength);
-    char *target = ComposeTargetPath(joined, length);
+    char *target = ComposeTargetPath((const uint8_t *)joined, length);
     FreeBlock(joined);
     return target;
 }
@@ -96,18 +69,11 @@ static int IsSetupProgram(const char *path)
 }
 
 // Pass two. Returns when the archive ends or the run stops.
-static void ExtractMembers(int32_t memberOffset)
+static void ExtractMembers(int32_t next)
 {
     MemberNames names;
-    for (;;) {
-        MemberHeader *found = ReadMemberHeader(&names);
-        if (!found) {
-            if (names.damaged)
-                ReportDamage();
-            return;
-        }
+    while (MemberHeader *found = NextMember(&next, &names)) {
         MemberHeader header = *found;  // the header buffer is the decoders' window
-        memberOffset += names.headerLength;
         char *target = MemberTargetPath(&names);
         if (!target) {
             ShowFailure(noMemory);
@@ -133,24 +99,11 @@ static void ExtractMembers(int32_t memberOffset)
             runState.failed = 0;
             UpdateProgress();
         }
-        memberOffset = (int32_t)((uint32_t)memberOffset + header.packedSize);
-        ResetArchiveInput();
-        if (!SeekArchive(memberOffset, 0))
-            return;
     }
 }
 
 void ExtractArchive(void)
 {
-    HWND progress = CreateDialogParamA(runState.instance, MAKEINTRESOURCEA(IDD_PROGRESS), 0,
-                                       ProgressDialogProc, 0);
-    if (!progress) {
-        ShowFailure("Cannot open the progress window.");
-        return;
-    }
-    DestroyWindow(runState.mainWindow);
-    runState.mainWindow = progress;
-    runState.decoderActive = 0;
     runState.totalBytes = 0;
     runState.doneBytes = 0;
     BuildCrcTable();
@@ -167,14 +120,16 @@ void ExtractArchive(void)
         return;
     }
     archiveInput.archiveLimit = (int32_t)QueryArchiveSize();
-    if (!runState.failed) {
-        int32_t memberOffset = LocateArchive();
+    if (archiveInput.archiveLimit == (int32_t)INVALID_FILE_SIZE) {
+        ReportDamage();
+    } else {
+        int32_t first = LocateArchive();
         if (!runState.failed)
-            SizeMembers();
+            SizeMembers(first);
         if (!runState.failed)
             CheckFreeSpace();
-        if (!runState.failed && SeekArchive(memberOffset, 0))
-            ExtractMembers(memberOffset);
+        if (!runState.failed)
+            ExtractMembers(first);
     }
     CloseHandle(archiveInput.archiveFile);
     SetCurrentDirectoryA(savedDirectory);

@@ -1,11 +1,11 @@
 // Everything that touches the target file system for one member:
 // directories with their missing ancestors, the replace question, the
-// output file, its attributes, and its removal when extraction failed.
+// output file as the decoders' sink (with the progress bar), its time and
+// attributes, and its removal when extraction failed.
 #include "decode/decode.h"
 #include "extract/extract.h"
-#include "shell/shell.h"
 
-HANDLE outputFile;
+static HANDLE outputFile;
 
 static const char replaceQuestion[] = "Do you want to replace the file\n";
 static const char attributeWarning[] = "\nThe R, S or H attribute is set!";
@@ -47,6 +47,73 @@ int EnsureDirectory(char *path, int isFilePath, int probeOnly)
         return 1;
     ShowFailure("Cannot create the directory.");
     return 0;
+}
+
+// Thousandths of the bar. Sizes are taken as unsigned 32-bit numbers, so
+// totals from 2 GiB up to 4 GiB still give a steady bar.
+int32_t ProgressPosition(int32_t done, int32_t total)
+{
+    uint32_t d = (uint32_t)done;
+    uint32_t t = (uint32_t)total;
+    if (t == 0)
+        return 0;
+    if (d > t)
+        return 1000;
+    if (d < 1000000)  // d * 1000 stays below 2^31
+        return (int32_t)(d * 1000 / t);
+    return (int32_t)(d / (t / 1000));  // t >= d >= 1,000,000, so t / 1000 >= 1000
+}
+
+void UpdateProgress(void)
+{
+    SendDlgItemMessageA(runState.mainWindow, IDC_PROGRESS_BAR, PBM_SETPOS,
+                        (WPARAM)ProgressPosition(runState.doneBytes, (int32_t)runState.totalBytes),
+                        0);
+}
+
+int ReportDecodeExit(int32_t code)
+{
+    const char *text;
+    switch (code) {
+    case Done:
+        return 1;
+    case Cancelled:
+        return 0;
+    case Unsupported:
+        text = "Version not supported.";
+        break;
+    case WriteFailed:
+        text = "Cannot write the file.";
+        break;
+    default:
+        text = "The archive is damaged.";
+    }
+    ShowError(text);
+    return 0;
+}
+
+// The decoders' sink: the file, the bar, and the queue, where a confirmed
+// Cancel sets `failed`.
+static int32_t WriteOutput(const uint8_t *bytes, int32_t count)
+{
+    DWORD done = 0;
+    if (!WriteFile(outputFile, bytes, (DWORD)count, &done, 0) || done != (DWORD)count)
+        return WriteFailed;
+    // Counted as WriteMemberFile settles it, modulo 2^32: claimed sizes of
+    // earlier members may already have passed 2^31.
+    runState.doneBytes = (int32_t)((uint32_t)runState.doneBytes + (uint32_t)count);
+    UpdateProgress();
+    PumpMessages();
+    return runState.failed ? Cancelled : 0;
+}
+
+// The header's local time as the file's last-write time.
+static int32_t SetMemberTime(const MemberHeader *header)
+{
+    FILETIME local, utc;
+    DosDateTimeToFileTime(header->dosDate, header->dosTime, &local);
+    LocalFileTimeToFileTime(&local, &utc);
+    return SetFileTime(outputFile, 0, 0, &utc) ? Done : WriteFailed;
 }
 
 // Returns IDYES, IDNO or IDCANCEL.
@@ -101,15 +168,16 @@ void WriteMemberFile(char *targetPath, const MemberHeader *header)
             if (outputFile == INVALID_HANDLE_VALUE) {
                 runState.failed = 1;
             } else {
-                runState.decoderActive = 1;
-                if (!DecodeMember(header)) {
+                int32_t code = DecodeMember(header, WriteOutput);
+                if (code == Done)
+                    code = SetMemberTime(header);
+                if (!ReportDecodeExit(code)) {
                     runState.failed = 1;
                     CloseHandle(outputFile);
                 } else if (!CloseHandle(outputFile) ||
                            !SetFileAttributesA(targetPath, header->attribute & 0x27)) {
                     ShowFailure("Cannot write the file.");
                 }
-                runState.decoderActive = 0;
                 if (runState.failed)
                     DeleteFileA(targetPath);
             }

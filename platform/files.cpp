@@ -32,10 +32,8 @@ static const uint32_t fileMagic = 0x46494c45;  // "FILE"
 
 struct PlatformFile {
     uint32_t magic;
-    int fd;  // -1 for the null output
+    int fd;
 };
-
-static PlatformFile nullOutput = {fileMagic, -1};
 
 static PlatformFile *FileOf(HANDLE handle)
 {
@@ -43,11 +41,6 @@ static PlatformFile *FileOf(HANDLE handle)
     if (!file || handle == INVALID_HANDLE_VALUE || file->magic != fileMagic)
         return 0;
     return file;
-}
-
-void *HostNullOutput(void)
-{
-    return &nullOutput;
 }
 
 static bool IsReadOnlyMode(const struct stat &st)
@@ -133,8 +126,6 @@ BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD done, LP
         *done = 0;
     if (!file)
         return FALSE;
-    if (file->fd < 0)
-        return TRUE;
     DWORD total = 0;
     while (total < count) {
         ssize_t n = read(file->fd, (char *)buffer + total, count - total);
@@ -161,11 +152,6 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD done,
         *done = 0;
     if (!file)
         return FALSE;
-    if (file->fd < 0) {
-        if (done)
-            *done = count;
-        return TRUE;
-    }
     DWORD total = 0;
     while (total < count) {
         ssize_t n = write(file->fd, (const char *)buffer + total, count - total);
@@ -186,7 +172,7 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD done,
 DWORD WINAPI SetFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DWORD method)
 {
     PlatformFile *file = FileOf(handle);
-    if (!file || file->fd < 0)
+    if (!file)
         return INVALID_SET_FILE_POINTER;
     int64_t move = distanceHigh
         ? (int64_t)(((uint64_t)(uint32_t)*distanceHigh << 32) | (uint32_t)distance)
@@ -218,7 +204,7 @@ DWORD WINAPI GetFileSize(HANDLE handle, LPDWORD sizeHigh)
 {
     PlatformFile *file = FileOf(handle);
     struct stat st;
-    if (!file || file->fd < 0 || fstat(file->fd, &st) != 0)
+    if (!file || fstat(file->fd, &st) != 0)
         return INVALID_FILE_SIZE;
     if (sizeHigh)
         *sizeHigh = (DWORD)((uint64_t)st.st_size >> 32);
@@ -230,8 +216,6 @@ BOOL WINAPI CloseHandle(HANDLE handle)
     PlatformFile *file = FileOf(handle);
     if (!file)
         return FALSE;
-    if (file == &nullOutput)
-        return TRUE;
     int fd = file->fd;
     file->magic = 0;
     free(file);
@@ -302,8 +286,6 @@ BOOL WINAPI SetFileTime(HANDLE handle, const FILETIME *creation, const FILETIME 
     PlatformFile *file = FileOf(handle);
     if (!file)
         return FALSE;
-    if (file->fd < 0)
-        return TRUE;
     struct timespec times[2];
     times[0].tv_nsec = UTIME_OMIT;
     times[1].tv_nsec = UTIME_OMIT;

@@ -18,10 +18,6 @@ int HostPathToUnix(const char *winPath, char *out, size_t size);
 // /a/b to Z:\a\b. Returns 0 when it does not fit.
 int HostPathFromUnix(const char *unixPath, char *out, size_t size);
 
-// A handle that swallows writes and accepts SetFileTime: the output of
-// `corvane-sfx test`, which decodes without writing anything.
-void *HostNullOutput(void);
-
 // Where prompts and message boxes read their answers: stdin unless a test
 // hands in another stream (null goes back to stdin). The target prompt and
 // the message boxes share this one stream.

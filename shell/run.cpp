@@ -37,7 +37,7 @@ int RunSelfExtractor(void)
         return 1;
     }
     ChooseTargetDirectory();
-    if (!runState.failed)
+    if (!runState.failed && OpenProgressDialog())
         ExtractArchive();
     if (runState.setupPath) {
         if (!runState.failed)

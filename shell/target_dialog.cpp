@@ -20,6 +20,15 @@ static int32_t LastComponent(const char *path, int32_t *end)
     return n;
 }
 
+void CentreWindow(HWND window, int spanX, int spanY)
+{
+    RECT r;
+    GetWindowRect(window, &r);
+    int w = r.right - r.left;
+    int h = r.bottom - r.top;
+    MoveWindow(window, (spanX - w) / 2, (spanY - h) / 2, w, h, FALSE);
+}
+
 void ProposeDirectoryName(void)
 {
     char ownPath[MAX_PATH];

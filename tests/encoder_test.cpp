@@ -17,6 +17,7 @@
 #include <tuple>
 #include <vector>
 
+#include "core/core.h"
 #include "tests/run_cli.h"
 #include "tools/archive_writer.h"
 #include "tools/file_walker.h"

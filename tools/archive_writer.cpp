@@ -15,6 +15,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "core/core.h"
 #include "tools/lzh_encoder.h"
 #include "tools/progress_bar.h"
 

@@ -163,47 +163,6 @@ float EstimateBlockBits(const Histogram &h, const Histogram *more = nullptr)
 namespace
 {
 
-// The CRC eight bytes at a time: table k gives the CRC of a byte followed by
-// k zero bytes, so the eight bytes of a word are looked up independently.
-struct CrcTables {
-    uint16_t t[8][256];
-    CrcTables()
-    {
-        for (int i = 0; i < 256; i++) {
-            uint16_t c = (uint16_t)i;
-            for (int k = 0; k < 8; k++)
-                c = (c & 1) ? (uint16_t)((c >> 1) ^ 0xA001) : (uint16_t)(c >> 1);
-            t[0][i] = c;
-        }
-        for (int k = 1; k < 8; k++)
-            for (int i = 0; i < 256; i++)
-                t[k][i] = (uint16_t)((t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF]);
-    }
-};
-
-} // namespace
-
-uint16_t Crc16(uint16_t crc, const uint8_t *data, size_t size)
-{
-    static const CrcTables tables;
-    const uint16_t(*t)[256] = tables.t;
-    size_t i = 0;
-    for (; i + 8 <= size; i += 8) {
-        uint64_t x;
-        memcpy(&x, data + i, 8); // little-endian: data[i] is the low byte
-        x ^= crc;
-        crc = (uint16_t)(t[7][x & 0xFF] ^ t[6][(x >> 8) & 0xFF] ^ t[5][(x >> 16) & 0xFF] ^
-                         t[4][(x >> 24) & 0xFF] ^ t[3][(x >> 32) & 0xFF] ^ t[2][(x >> 40) & 0xFF] ^
-                         t[1][(x >> 48) & 0xFF] ^ t[0][x >> 56]);
-    }
-    for (; i < size; i++)
-        crc = (uint16_t)(t[0][(crc ^ data[i]) & 0xFF] ^ (crc >> 8));
-    return crc;
-}
-
-namespace
-{
-
 // Depths of a Huffman tree over the used symbols. The two-queue method needs
 // the leaves in increasing weight; internal nodes are then made in
 // increasing weight too, so each step takes the two lightest fronts.

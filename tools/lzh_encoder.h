@@ -50,5 +50,3 @@ void BuildCodeLengths(const uint32_t *freq, int count, int maxLength, uint8_t *l
 // the length grows.
 void BuildCanonicalCodes(const uint8_t *lengths, int count, uint16_t *codes);
 
-// The LHA CRC-16 (reflected polynomial 0xA001, started from `crc`).
-uint16_t Crc16(uint16_t crc, const uint8_t *data, size_t size);

@@ -1,6 +1,6 @@
 // `corvane-sfx list` and `corvane-sfx test` walk the members with the same
-// locator and header reader as the stub, and `test` decodes each file
-// member with the stub's decoders into a sink, checking its CRC.
+// locator and member walk as the stub, and `test` decodes each file member
+// with the stub's decoders into a sink that only counts, checking its CRC.
 #include "tools/members.h"
 
 #include <stdio.h>
@@ -9,7 +9,6 @@
 #include "decode/decode.h"
 #include "extract/extract.h"
 #include "platform/host.h"
-#include "shell/shell.h"
 
 static bool OpenArchive(const char *file)
 {
@@ -17,7 +16,6 @@ static bool OpenArchive(const char *file)
     if (!HostPathFromUnix(file, winPath, sizeof winPath))
         return false;
     runState = RunState();
-    BuildCrcTable();
     ResetArchiveInput();
     archiveInput.archiveFile = CreateFileA(winPath, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
                                            FILE_ATTRIBUTE_NORMAL, 0);
@@ -26,23 +24,20 @@ static bool OpenArchive(const char *file)
         return false;
     }
     archiveInput.archiveLimit = (int32_t)QueryArchiveSize();
-    return !runState.failed;
+    if (archiveInput.archiveLimit != (int32_t)INVALID_FILE_SIZE)
+        return true;
+    ReportDamage();
+    CloseHandle(archiveInput.archiveFile);
+    return false;
 }
 
 static std::string MemberPath(const MemberNames &names)
 {
-    std::string path;
-    for (int32_t i = 0; i < names.directoryLength; i++) {
-        uint8_t c = names.directory[i];
-        path += (c == 0x5C || c == 0xFF) ? '/' : (char)c;
-    }
-    path.append((const char *)names.name, (size_t)names.nameLength);
+    int32_t length;
+    char *joined = JoinMemberPath(&names, &length);
+    std::string path(joined, (size_t)length);
+    FreeBlock(joined);
     return path;
-}
-
-static bool IsDirectoryMember(const MemberHeader &h)
-{
-    return h.method[1] == 'l' && h.method[2] == 'h' && h.method[3] == 'd';
 }
 
 static std::string Attributes(uint8_t a)
@@ -56,36 +51,21 @@ static std::string Attributes(uint8_t a)
     return s;
 }
 
-// Calls `visit` with each member's record (a copy), path and data offset,
-// in archive order. Returns false when the archive proved damaged.
+// Calls `visit` with each member's record (a copy) and path, the archive
+// input standing at its data, in archive order. Returns false when the
+// archive proved damaged.
 template <typename Visit> static bool WalkMembers(Visit visit)
 {
-    int32_t offset = LocateArchive();
-    if (runState.failed)
-        return false;
+    int32_t next = LocateArchive();
     MemberNames names;
-    for (;;) {
-        MemberHeader *found = ReadMemberHeader(&names);
-        if (!found) {
-            if (names.damaged) {
-                if (!runState.failed)
-                    ShowError("The archive is damaged.");
-                return false;
-            }
-            return true;
-        }
+    while (!runState.failed) {
+        MemberHeader *found = NextMember(&next, &names);
+        if (!found)
+            break;
         MemberHeader header = *found;
-        if ((int32_t)header.packedSize < 0) {
-            ShowError("The archive is damaged.");
-            return false;
-        }
-        int32_t dataOffset = offset + names.headerLength;
-        visit(header, MemberPath(names), dataOffset);
-        offset = dataOffset + (int32_t)header.packedSize;
-        ResetArchiveInput();
-        if (!SeekArchive(offset, 0))
-            return false;
+        visit(header, MemberPath(names));
     }
+    return !runState.failed;
 }
 
 int CommandList(const char *file)
@@ -94,7 +74,7 @@ int CommandList(const char *file)
         return 1;
     printf("%-7s %10s %10s %-6s %-19s %-5s %s\n", "method", "packed", "size", "crc", "time", "attr",
            "path");
-    bool ok = WalkMembers([](const MemberHeader &h, const std::string &path, int32_t) {
+    bool ok = WalkMembers([](const MemberHeader &h, const std::string &path) {
         unsigned date = h.dosDate, time = h.dosTime;
         char crc[16] = "-";
         if (expectedCrc != 0xFFFFFFFF)
@@ -114,23 +94,10 @@ int CommandTest(const char *file)
         return 1;
     int bad = 0;
     int good = 0;
-    outputFile = (HANDLE)HostNullOutput();
-    bool ok = WalkMembers([&](const MemberHeader &h, const std::string &path, int32_t data) {
-        if (IsDirectoryMember(h))
+    bool ok = WalkMembers([&](const MemberHeader &h, const std::string &path) {
+        if (IsDirectoryMethod(h.method))
             return;
-        // Decoding reads ahead of the header; start at the data itself.
-        MemberHeader header = h;
-        uint32_t crc = expectedCrc;
-        ResetArchiveInput();
-        if (!SeekArchive(data, 0)) {
-            bad++;
-            runState.failed = 0;
-            return;
-        }
-        expectedCrc = crc;
-        runState.decoderActive = 1;
-        int result = DecodeMember(&header);
-        runState.decoderActive = 0;
+        int result = ReportDecodeExit(DecodeMember(&h, [](const uint8_t *, int32_t) { return 0; }));
         printf("%s  %s\n", result ? "ok    " : "FAILED", path.c_str());
         if (result)
             good++;

@@ -1,12 +1,11 @@
-// The XOR seal of the stub and a host-side walk over LHA member headers.
-//
-// The walk is written for the host tool, apart from the stub's own header
-// reader (which works through the stub's file stream and message boxes), and
-// answers the questions `make` and `seal` ask: is this an archive, which
-// members does it hold, where does the stub find it.
+// The XOR seal of the stub, and the questions `make` and `seal` ask of an
+// archive in memory (is it one, which members does it hold, where does the
+// stub find it), answered by the stub's own header parser.
 #include "tools/seal.h"
 
 #include <string.h>
+
+#include "decode/decode.h"
 
 static uint32_t Get16(const uint8_t *p)
 {
@@ -55,172 +54,39 @@ bool SealStubPart(uint8_t *bytes, size_t length)
     return true;
 }
 
-// CRC-16 of LHA headers: reflected polynomial 0xA001, starting at 0.
-static uint32_t Crc16(const uint8_t *bytes, size_t count)
+HeaderVerdict ReadLzhHeader(const uint8_t *bytes, size_t size, size_t offset, LzhMember *member)
 {
-    uint32_t crc = 0;
-    for (size_t i = 0; i < count; i++) {
-        crc ^= bytes[i];
-        for (int k = 0; k < 8; k++)
-            crc = (crc >> 1) ^ (crc & 1 ? 0xA001 : 0);
-    }
-    return crc;
-}
-
-static bool IsSeparator(uint8_t c)
-{
-    return c == '\\' || c == '/' || c == 0xFF;
-}
-
-static std::string SlashPath(const uint8_t *bytes, size_t count)
-{
-    std::string path;
-    for (size_t i = 0; i < count; i++)
-        path += IsSeparator(bytes[i]) ? '/' : (char)bytes[i];
-    return path;
-}
-
-// What the extended headers of levels 1 and 2 contribute.
-struct Extensions {
-    long crcField = -1;  // offset in the header of the header-CRC value
-    std::string name, directory;
-    bool hasName = false, hasDirectory = false;
-};
-
-// One extended header of length s whose length field stands at offset o.
-static bool ApplyExtension(const uint8_t *h, size_t o, size_t s, size_t minCrcLength,
-                           Extensions *x)
-{
-    const uint8_t *data = h + o + 3;
-    switch (h[o + 2]) {
-    case 0x00:
-        if (s < minCrcLength || x->crcField >= 0)
-            return false;
-        x->crcField = (long)(o + 3);
-        return true;
-    case 0x01:
-        if (x->hasName)
-            return false;
-        x->hasName = true;
-        x->name = SlashPath(data, s - 3);
-        return true;
-    case 0x02:
-        if (x->hasDirectory)
-            return false;
-        x->hasDirectory = true;
-        x->directory = SlashPath(data, s - 3);
-        return true;
-    case 0x40:
-        return s != 3;
-    default:
-        return true;
-    }
-}
-
-static bool HeaderCrcMatches(const uint8_t *h, size_t length, long field)
-{
-    if (field < 0)
-        return true;
-    std::vector<uint8_t> copy(h, h + length);
-    uint32_t stored = Get16(&copy[(size_t)field]);
-    copy[(size_t)field] = copy[(size_t)field + 1] = 0;
-    return Crc16(copy.data(), length) == stored;
-}
-
-static std::string JoinPath(const Extensions &x, const std::string &baseName)
-{
-    std::string directory = x.directory;
-    if (!directory.empty() && directory.back() != '/')
-        directory += '/';
-    return directory + (x.hasName ? x.name : baseName);
-}
-
-static HeaderResult ReadLevel01(const uint8_t *h, size_t available, LzhMember *m)
-{
-    size_t s = h[0];
-    if (s < 20)
-        return HeaderNone;
-    uint8_t sum = 0;
-    if (s + 2 <= available)
-        for (size_t i = 0; i < s; i++)
-            sum = (uint8_t)(sum + h[2 + i]);
-    if (s + 2 > available || sum != h[1])
-        return h[0] == 0x1A ? HeaderNone : HeaderDamaged;
-    if (h[2] != '-' || h[6] != '-')
-        return HeaderDamaged;
-    size_t n = h[21];
-    if (m->level == 0 || s < n + 22) {
-        if (s < n + 20 || s == n + 21)
-            return HeaderDamaged;
-        m->path = SlashPath(h + 22, n);
-        m->headerLength = s + 2;
-        return HeaderFound;
-    }
-    Extensions x;
-    std::string baseName = SlashPath(h + 22, n);
-    size_t o = s;
-    for (size_t length = Get16(h + o); length != 0; length = Get16(h + o)) {
-        if (o + length > 65534 || length < 3 || o + 2 + length > available)
-            return HeaderDamaged;
-        if (!ApplyExtension(h, o, length, 5, &x) || (x.hasName && n > 0))
-            return HeaderDamaged;
-        o += length;
-    }
-    uint32_t extensionTotal = (uint32_t)(o - s);
-    if (m->packedSize < extensionTotal)
-        return HeaderDamaged;
-    m->packedSize -= extensionTotal;
-    m->headerLength = o + 2;
-    m->path = JoinPath(x, baseName);
-    if (m->path.empty() || !HeaderCrcMatches(h, m->headerLength, x.crcField))
-        return HeaderDamaged;
-    return HeaderFound;
-}
-
-static HeaderResult ReadLevel2(const uint8_t *h, size_t available, LzhMember *m)
-{
-    size_t total = Get16(h);
-    if (total < 26)
-        return HeaderNone;
-    if (total > available || h[2] != '-' || h[6] != '-')
-        return HeaderDamaged;
-    Extensions x;
-    size_t o = 24;
-    for (;;) {
-        size_t length = Get16(h + o);
-        if (length == 0 && o + 3 >= total)
+    if (offset > size)
+        return HeaderEnd;
+    // Taken as the stub reads it: as far as the parser asks, into a buffer
+    // it may write to.
+    size_t have = size - offset;
+    std::vector<uint8_t> copy;
+    HeaderFields f;
+    HeaderVerdict verdict;
+    for (size_t need = HEADER_BASE;; need = (size_t)f.need) {
+        bool complete = need > have;
+        copy.assign(bytes + offset, bytes + offset + (complete ? have : need));
+        verdict = ParseHeader(copy.data(), (int32_t)copy.size(), complete, &f);
+        if (verdict != HeaderShort)
             break;
-        if (o + length + 2 > total || length < 3)
-            return HeaderDamaged;
-        if (!ApplyExtension(h, o, length, 5, &x))
-            return HeaderDamaged;
-        o += length;
     }
-    m->headerLength = total;
-    m->path = JoinPath(x, std::string());
-    if (m->path.empty() || x.crcField < 0 || !HeaderCrcMatches(h, total, x.crcField))
-        return HeaderDamaged;
-    return HeaderFound;
-}
-
-HeaderResult ReadLzhHeader(const uint8_t *bytes, size_t size, size_t offset, LzhMember *member)
-{
-    if (offset > size || size - offset < 21)
-        return HeaderNone;
-    const uint8_t *h = bytes + offset;
-    if (h[0] == 0)
-        return HeaderNone;
+    if (verdict != HeaderFound)
+        return verdict;
+    const uint8_t *h = copy.data();
+    MemberNames names = {h + f.name, f.nameLength, h + f.directory, f.directoryLength, f.length, 0};
+    int32_t length;
+    char *path = JoinMemberPath(&names, &length);
     *member = LzhMember();
+    member->path.assign(path, (size_t)length);
+    FreeBlock(path);
+    member->method.assign((const char *)h + HEADER_METHOD, 5);
     member->offset = offset;
-    member->level = h[20];
-    member->method.assign((const char *)h + 2, 5);
-    member->packedSize = Get32(h + 7);
-    member->originalSize = Get32(h + 11);
-    if (member->level > 2)
-        return h[0] == 0x1A ? HeaderNone : HeaderDamaged;
-    if (member->level == 2)
-        return ReadLevel2(h, size - offset, member);
-    return ReadLevel01(h, size - offset, member);
+    member->headerLength = (size_t)f.length;
+    member->packedSize = Get32(h + HEADER_PACKED_SIZE) - (uint32_t)f.extensionTotal;
+    member->originalSize = Get32(h + HEADER_ORIGINAL_SIZE);
+    member->level = h[HEADER_LEVEL];
+    return HeaderFound;
 }
 
 bool WalkLzh(const uint8_t *bytes, size_t size, size_t offset, std::vector<LzhMember> *members,
@@ -228,8 +94,8 @@ bool WalkLzh(const uint8_t *bytes, size_t size, size_t offset, std::vector<LzhMe
 {
     for (;;) {
         LzhMember member;
-        HeaderResult result = ReadLzhHeader(bytes, size, offset, &member);
-        if (result == HeaderNone)
+        HeaderVerdict result = ReadLzhHeader(bytes, size, offset, &member);
+        if (result == HeaderEnd)
             return true;
         if (result == HeaderDamaged) {
             *error = "damaged member header at offset " + std::to_string(offset);
@@ -251,7 +117,7 @@ long FindArchive(const uint8_t *bytes, size_t size)
         if (bytes[at + 2] != '-' || bytes[at + 6] != '-')
             continue;
         LzhMember member;
-        HeaderResult result = ReadLzhHeader(bytes, size, at, &member);
+        HeaderVerdict result = ReadLzhHeader(bytes, size, at, &member);
         if (result == HeaderFound)
             return (long)at;
         if (result == HeaderDamaged)
@@ -266,11 +132,5 @@ long FindArchive(const uint8_t *bytes, size_t size)
 
 bool IsExtractableMethod(const std::string &method)
 {
-    static const char *const methods[] = {
-        "-lh0-", "-lh1-", "-lh4-", "-lh5-", "-lh6-", "-lzs-", "-lz5-", "-lz4-", "-lhd-",
-    };
-    for (const char *known : methods)
-        if (method == known)
-            return true;
-    return false;
+    return HasDecoder(method.c_str()) || IsDirectoryMethod(method.c_str());
 }

@@ -1,11 +1,13 @@
 // Building self-extracting files on the host: the stub's XOR seal, and a
-// walk over LHA member headers that accepts what the stub accepts.
+// walk over LHA member headers in memory with the stub's own parser.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
 
 #include <string>
 #include <vector>
+
+#include "archive/archive.h"
 
 enum {
     ARCHIVE_ALIGNMENT = 512,     // the stub looks for the archive only here...
@@ -36,11 +38,9 @@ struct LzhMember {
     int level;
 };
 
-enum HeaderResult { HeaderNone, HeaderDamaged, HeaderFound };
-
-// Reads the member header at `offset`. HeaderNone: no member there (the end
-// mark, a trailing 0x1A, too few bytes left, or no header shape at all).
-HeaderResult ReadLzhHeader(const uint8_t *bytes, size_t size, size_t offset, LzhMember *member);
+// Reads the member header at `offset` with the stub's parser. HeaderEnd:
+// no member there (the end mark, a trailing 0x1A, too few bytes left).
+HeaderVerdict ReadLzhHeader(const uint8_t *bytes, size_t size, size_t offset, LzhMember *member);
 
 // Walks the members of the archive that starts at `offset` up to its end
 // mark (or the end of the bytes). Returns false with a message when a header

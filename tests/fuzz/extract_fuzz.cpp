@@ -10,6 +10,7 @@
 // never prints its summary fails in CTest.)
 #include <stdio.h>
 
+#include "shell/shell.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace fs = std::filesystem;

@@ -13,7 +13,6 @@
 #include "archive/archive.h"
 #include "decode/decode.h"
 #include "platform/host.h"
-#include "shell/shell.h"
 
 namespace fuzz {
 

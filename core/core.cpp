@@ -1,7 +1,9 @@
-// The run-wide state and the small helpers every subsystem shares.
-#include "shell/shell.h"
+// The run-wide state and the small helpers every layer shares.
+#include "core/core.h"
 
 RunState runState;
+// In .bss: the stub's file does not carry it.
+SharedBuffer shared;
 
 void ShowError(const char *text)
 {
@@ -27,15 +29,6 @@ void CopyBytes(void *destination, const void *source, int32_t count)
         ((volatile uint8_t *)to)[i] = from[i];
 }
 
-void CentreWindow(HWND window, int spanX, int spanY)
-{
-    RECT r;
-    GetWindowRect(window, &r);
-    int w = r.right - r.left;
-    int h = r.bottom - r.top;
-    MoveWindow(window, (spanX - w) / 2, (spanY - h) / 2, w, h, FALSE);
-}
-
 void *AllocBlock(int32_t size)
 {
     if (size < 1)
@@ -55,4 +48,21 @@ int32_t StringLength(const char *text)
     while (text[n])
         n++;
     return n;
+}
+
+void DispatchDialogMessage(MSG *msg)
+{
+    if (!IsDialogMessageA(runState.mainWindow, msg)) {
+        TranslateMessage(msg);
+        DispatchMessageA(msg);
+    }
+}
+
+void PumpMessages(void)
+{
+    MSG msg;
+    while (PeekMessageA(&msg, 0, 0, 0, PM_NOREMOVE)) {
+        GetMessageA(&msg, 0, 0, 0);
+        DispatchDialogMessage(&msg);
+    }
 }
