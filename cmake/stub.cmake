@@ -18,7 +18,7 @@ set_target_properties(corvane-stub PROPERTIES
 # ANSI entry points only, so that Windows 95 finds every import.
 target_compile_options(corvane-stub PRIVATE
   $<$<COMPILE_LANGUAGE:CXX>:
-    -Os -Wall -Wextra -Werror -Wno-missing-field-initializers
+    -Os -Wall -Wextra -Wshadow -Werror -Wno-missing-field-initializers
     -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
     -ffunction-sections -fno-threadsafe-statics -fno-stack-protector -fno-ident
     -fno-use-cxa-atexit -fno-stack-check>)

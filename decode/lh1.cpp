@@ -70,12 +70,12 @@ static void StartTree(void)
 // builds the inner nodes again in frequency order.
 __attribute__((noinline)) static void RebuildTree(void)
 {
-    int32_t j = 0;
+    int32_t kept = 0;
     for (int32_t i = 0; i < NODES; i++) {
         if (tree.child[i] >= LEAF_BASE) {
-            tree.freq[j] = (uint16_t)((tree.freq[i] + 1) / 2);
-            tree.child[j] = tree.child[i];
-            j++;
+            tree.freq[kept] = (uint16_t)((tree.freq[i] + 1) / 2);
+            tree.child[kept] = tree.child[i];
+            kept++;
         }
     }
     // Each new inner node pairs the next two nodes and is inserted after

@@ -131,7 +131,7 @@ void ExpectExtractedAsWritten(const std::string &root, const std::vector<Entry> 
 class Method : public ::testing::TestWithParam<const char *> {};
 
 INSTANTIATE_TEST_SUITE_P(E2e, Method, ::testing::Values("lh0", "lh1", "lh4", "lh5", "lh6", "lzs", "lz5", "lz4"),
-                         [](const ::testing::TestParamInfo<const char *> &info) { return std::string(info.param); });
+                         [](const ::testing::TestParamInfo<const char *> &test) { return std::string(test.param); });
 
 // Members with a match at the ring's edge (-lzs-, -lz5-; see tests/java)
 // decode differently from how they were encoded: they may come out whole or

@@ -430,9 +430,9 @@ TEST_P(RoundTrip, ThreeReadersExtractEveryInputByteForByte)
 
 INSTANTIATE_TEST_SUITE_P(MethodsAndLevels, RoundTrip,
                          ::testing::Combine(::testing::Values(5, 6, 0), ::testing::Values(0, 1, 2)),
-                         [](const ::testing::TestParamInfo<std::tuple<int, int>> &info) {
-                             return "lh" + std::to_string(std::get<0>(info.param)) + "_level" +
-                                    std::to_string(std::get<1>(info.param));
+                         [](const ::testing::TestParamInfo<std::tuple<int, int>> &test) {
+                             return "lh" + std::to_string(std::get<0>(test.param)) + "_level" +
+                                    std::to_string(std::get<1>(test.param));
                          });
 
 // ---- The command line

@@ -153,8 +153,8 @@ TEST_P(EveryMethod, ExtractsIntoTheProposedDirectory)
 INSTANTIATE_TEST_SUITE_P(Wine, EveryMethod,
                          ::testing::Values("lh0-l0", "lh1-l1", "lh4-l2", "lh5-l0", "lh6-l1", "damage-lzs",
                                            "damage-lz5", "lz4-l1", "tree-l1"),
-                         [](const ::testing::TestParamInfo<const char *> &info) {
-                             std::string name = info.param;
+                         [](const ::testing::TestParamInfo<const char *> &test) {
+                             std::string name = test.param;
                              return name.replace(name.find('-'), 1, "_");
                          });
 
