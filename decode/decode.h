@@ -41,6 +41,10 @@ enum {
     WORD_BYTES = (int)sizeof(BitWord),
     WORD_BITS = 8 * (int)sizeof(BitWord),
 };
+// FastRefill tops the count up with an OR, and a careful refill loads a
+// byte while 8 more bits fit: both need a power of two of at least 32.
+static_assert(WORD_BITS >= 32 && (WORD_BITS & (WORD_BITS - 1)) == 0, "a 32- or 64-bit buffer");
+static_assert((WINDOW_SIZE & (WINDOW_SIZE - 1)) == 0, "window positions wrap by a mask");
 
 struct BitInput {
     // The next bit is the highest. Below the bitCount counted bits lie the

@@ -12,6 +12,8 @@ enum {
     LZ5_RING_START = 18,
     LZ5_MAX_MATCH = 18,
 };
+static_assert(LZS_MAX_MATCH == 15 + 2 && LZ5_MAX_MATCH == 15 + 3, "4-bit lengths");
+static_assert(1 + 11 + 4 <= WORD_BITS - 8, "one refill serves an -lzs- item");
 
 // A distance of 0 names the slot about to be written; CopyMatch then copies
 // the window's old bytes onto themselves, which is what the ring held there.

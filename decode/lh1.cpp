@@ -196,6 +196,8 @@ enum {
     // a word from there.
     ITEM_ROOM = 50 + WORD_BYTES,
 };
+static_assert(ITEM_ROOM >= (SYMBOLS - 1 + 14 + 7) / 8 + 8 + WORD_BYTES,
+              "the chunk holds a fast item's bits, the buffer's lead and a refill's word");
 
 // Items of a fast run (see decode.h), decoded as in DecodeLh1 below.
 static void FastLh1(void)

@@ -355,6 +355,15 @@ enum {
     // from there, so n items read less than 8n + 2 * WORD_BYTES bytes.
     ITEM_BYTES = 8,
 };
+static_assert(MAX_MATCH == (1 << CBIT) - 1 - 253, "a constant of CBIT bits names the longest match");
+static_assert(2 * MAX_CODE_LENGTH + MAX_POSITION_SYMBOL - 1 <= 8 * ITEM_BYTES - 8,
+              "an item's codes and extra bits fit its bytes");
+static_assert(MAX_CODE_LENGTH + MAX_POSITION_SYMBOL - 1 <= 32,
+              "a position code and its extra bits fit the 32 bits a refill is skipped for");
+static_assert(WORD_BITS < 64 || 3 * MAX_CODE_LENGTH <= WORD_BITS - 8,
+              "a refilled 64-bit buffer holds three literal codes");
+static_assert(WORD_BITS >= 64 || MAX_CODE_LENGTH <= WORD_BITS - 8,
+              "a refilled 32-bit buffer holds one code");
 
 // Decodes codes of the current block while the chunk holds enough bytes
 // for a batch of items, in batches while the block has room for the
