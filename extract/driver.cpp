@@ -5,8 +5,8 @@
 // Choices this driver makes where the archive format leaves room:
 //  - A member whose packed size has its top bit set would send either pass
 //    backwards (sizes are signed 32-bit file offsets) and possibly into a
-//    loop. The sizing pass refuses it as a damaged header, so nothing is
-//    extracted from such an archive.
+//    loop. The member walk refuses it as a damaged header, and the sizing
+//    pass meets it first, so nothing is extracted from such an archive.
 //  - The free-space check counts in 64 bits, so a drive with 2^32 or more
 //    free sectors and totals of 4 GiB or more compare correctly; totalBytes
 //    itself saturates at 0xFFFFFFFF instead of wrapping.
