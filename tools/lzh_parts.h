@@ -1,0 +1,177 @@
+// The parts of the -lh5-/-lh6- packer (host tool only) that its files
+// share: the block format's sizes, bit output, tokens and their counts, and
+// the hash-chain match finder, whose inner steps stay inline for the parse.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+#include <string.h>
+
+#include <vector>
+
+#include "tools/lzh_encoder.h"
+
+namespace lzh
+{
+
+enum {
+    kMinMatch = 3,
+    kMaxMatch = 256,
+    kLiteralSymbols = 510,   // 0..255 bytes, 256..509 match lengths 3..256
+    kLengthCodeSymbols = 19, // code lengths 0..16 as symbols 2..18, zero runs 0..2
+    kMaxCodeLength = 16,
+    kMaxPositionSymbols = 17,
+    kMaxBlockCodes = 65535, // the block count field is 16 bits; 0 means "no end"
+    kChunkCodes = 4096,
+    kHashBits = 16,
+    kNearBits = 14,
+};
+
+// ---------------------------------------------------------------------------
+// Bit output, most significant bit first.
+
+// Bytes go straight into the output vector, which ReserveBits has grown
+// beforehand: the writer itself never checks for room.
+struct BitWriter {
+    std::vector<uint8_t> *out;
+    size_t used;   // bytes of *out written so far
+    uint64_t bits; // the pending bits are the low `count` bits
+    int count;     // below 32 between calls
+};
+
+// Grows *w->out so that `bytes` more bytes fit.
+void ReserveBits(BitWriter *w, size_t bytes);
+
+inline void PutBits(BitWriter *w, int n, uint32_t value)
+{
+    w->bits = (w->bits << n) | value;
+    w->count += n;
+    if (w->count >= 32) {
+        w->count -= 32;
+        uint32_t word = __builtin_bswap32((uint32_t)(w->bits >> w->count));
+        memcpy(w->out->data() + w->used, &word, 4);
+        w->used += 4;
+    }
+}
+
+// Pads the last byte with zero bits (a reader accepts up to 8 of them) and
+// cuts the vector to what was written.
+void FlushBits(BitWriter *w);
+
+// ---------------------------------------------------------------------------
+// Tokens. A token holds its literal/length symbol in the low 9 bits and, for
+// a match, the offset (distance - 1) above them.
+
+inline uint32_t LiteralToken(uint8_t c)
+{
+    return c;
+}
+inline uint32_t MatchToken(int length, uint32_t distance)
+{
+    return (uint32_t)(length - kMinMatch + 256) | ((distance - 1) << 9);
+}
+inline int TokenSymbol(uint32_t token)
+{
+    return (int)(token & 511);
+}
+inline uint32_t TokenOffset(uint32_t token)
+{
+    return token >> 9;
+}
+
+// Position symbol p: 0 for offset 0, else the bit length of the offset; the
+// offset's bits below its top bit follow as p - 1 extra bits.
+inline int PositionSymbol(uint32_t offset)
+{
+    return offset == 0 ? 0 : 32 - __builtin_clz(offset);
+}
+
+struct Histogram {
+    uint32_t literal[kLiteralSymbols];
+    uint32_t position[kMaxPositionSymbols];
+    uint32_t codes;
+};
+
+// One block: its count of codes, its two codes and the codes of `tokens`.
+void WriteBlock(BitWriter *w, const uint32_t *tokens, const Histogram &h,
+                const LzhMethodParams &params);
+
+// ---------------------------------------------------------------------------
+// Match finder: chains of earlier positions with the same 4-byte hash, and
+// for matches of three bytes only the newest position with the same 3-byte
+// hash. Three-byte matches pay off only near by, and chains keyed on four
+// bytes hold far fewer candidates that fail. The chain links live in a ring
+// of twice the dictionary, so that no position within reach shares a slot
+// with another. Positions are kept as position + 1, with 0 for none.
+
+struct MatchFinder {
+    const uint8_t *data;
+    size_t size;
+    uint32_t dictionary; // greatest distance
+    uint32_t ringMask;
+    std::vector<uint32_t> head;  // newest entry of each 4-byte chain
+    std::vector<uint32_t> link;  // the previous entry in its chain
+    std::vector<uint32_t> near3; // newest position of each 3-byte hash
+};
+
+struct Candidates {
+    uint32_t chain; // the 4-byte chain pos was put in front of
+    uint32_t near;  // the newest earlier position with its 3-byte hash
+};
+
+// Both hashes come from the little-endian word of the next four bytes.
+inline uint32_t Hash4(uint32_t v)
+{
+    return (v * 0x9E3779B1u) >> (32 - kHashBits);
+}
+
+inline uint32_t Hash3(uint32_t v)
+{
+    return ((v & 0xFFFFFF) * 0x9E3779B1u) >> (32 - kNearBits);
+}
+
+// Enters pos, which needs three bytes (four to join a chain).
+inline Candidates InsertPosition(MatchFinder *f, size_t pos)
+{
+    Candidates c = {0, 0};
+    const uint8_t *p = f->data + pos;
+    bool four = pos + 4 <= f->size;
+    uint32_t v;
+    if (four)
+        memcpy(&v, p, 4);
+    else
+        v = (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16;
+    uint32_t h3 = Hash3(v);
+    c.near = f->near3[h3];
+    f->near3[h3] = (uint32_t)pos + 1;
+    if (four) {
+        uint32_t h = Hash4(v);
+        c.chain = f->head[h];
+        f->link[pos & f->ringMask] = c.chain;
+        f->head[h] = (uint32_t)pos + 1;
+    }
+    return c;
+}
+
+inline int CommonLength(const uint8_t *a, const uint8_t *b, int limit)
+{
+    int n = 0;
+    while (n + 8 <= limit) {
+        uint64_t x, y;
+        memcpy(&x, a + n, 8);
+        memcpy(&y, b + n, 8);
+        if (x != y)
+            return n + (__builtin_ctzll(x ^ y) >> 3);
+        n += 8;
+    }
+    while (n < limit && a[n] == b[n])
+        n++;
+    return n;
+}
+
+// The longest match at pos longer than `beat`: the near 3-byte candidate if
+// it lies within nearReach, then up to `chain` entries of the 4-byte chain.
+// 0 if there is none.
+int LongestMatch(const MatchFinder *f, size_t pos, Candidates c, int beat, int chain,
+                 uint32_t nearReach, uint32_t *distance);
+
+} // namespace lzh
