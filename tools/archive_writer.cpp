@@ -378,8 +378,9 @@ static bool WriteMember(const MemberSource &m, const ArchiveOptions &options, Pr
     bool stored = options.method == 0;
     if (!stored) {
         const LzhMethodParams &params = options.method == 6 ? kLh6Params : kLh5Params;
-        PackLzh(file.data, file.size, params, DefaultLzhEffort(params), &packed, OnPackProgress,
-                progress);
+        PackLzh(file.data, file.size, params,
+                options.best ? BestLzhEffort(params) : DefaultLzhEffort(params), &packed,
+                OnPackProgress, progress);
         stored = options.storeIfLarger && packed.size() >= file.size;
     }
     if (stored) {

@@ -17,6 +17,7 @@ struct ArchiveOptions {
     int64_t clampMtime = 0;
     bool level1HeaderCrc = false; // give level 1 headers a header CRC too
     bool storeIfLarger = true;    // store a member whose packed form would not be smaller
+    bool best = false;            // the parse of least cost: smaller, slower
     bool showProgress = false;    // a progress bar, when stderr is a terminal
 };
 

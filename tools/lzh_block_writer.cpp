@@ -213,4 +213,27 @@ void WriteBlock(BitWriter *w, const uint32_t *tokens, const Histogram &h,
     }
 }
 
+uint64_t BlockBits(const Histogram &h, const LzhMethodParams &params, uint8_t *literalLength,
+                   uint8_t *positionLength)
+{
+    // The header is written for real, into a scratch buffer: its size
+    // depends on the code-length code, which is built from the header's own
+    // items.
+    std::vector<uint8_t> scratch;
+    BitWriter w = {&scratch, 0, 0, 0};
+    ReserveBits(&w, 1024);
+    BlockCodes codes;
+    PutBits(&w, 16, h.codes);
+    WriteLiteralCode(&w, h.literal, &codes);
+    WritePositionCode(&w, h.position, params, &codes);
+    uint64_t bits = w.used * 8 + (uint64_t)w.count;
+    for (int i = 0; i < kLiteralSymbols; i++)
+        bits += (uint64_t)h.literal[i] * codes.literalLength[i];
+    for (int p = 0; p < kMaxPositionSymbols; p++)
+        bits += (uint64_t)h.position[p] * (codes.positionLength[p] + (p >= 2 ? p - 1 : 0));
+    memcpy(literalLength, codes.literalLength, kLiteralSymbols);
+    memcpy(positionLength, codes.positionLength, kMaxPositionSymbols);
+    return bits;
+}
+
 } // namespace lzh

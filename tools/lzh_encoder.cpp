@@ -16,7 +16,7 @@
 
 using namespace lzh;
 
-namespace
+namespace lzh
 {
 
 void AddHistogram(Histogram *into, const Histogram &from)
@@ -27,6 +27,9 @@ void AddHistogram(Histogram *into, const Histogram &from)
         into->position[i] += from.position[i];
     into->codes += from.codes;
 }
+
+namespace
+{
 
 // log2 within about 0.005: the estimates below only compare block plans.
 inline float RoughLog2(float x)
@@ -59,12 +62,19 @@ float EntropyBits(const uint32_t *a, const uint32_t *b, int count, float pricePe
     return total * RoughLog2(total) - sum + (float)used * pricePerSymbol;
 }
 
+} // namespace
+
 // The block header's fixed fields, then the two codes.
-float EstimateBlockBits(const Histogram &h, const Histogram *more = nullptr)
+float EstimateBlockBits(const Histogram &h, const Histogram *more)
 {
     return 40 + EntropyBits(h.literal, more ? more->literal : nullptr, kLiteralSymbols, 4.0f) +
            EntropyBits(h.position, more ? more->position : nullptr, kMaxPositionSymbols, 3.5f);
 }
+
+} // namespace lzh
+
+namespace
+{
 
 // ---------------------------------------------------------------------------
 // The packer: parse, gather, cut into blocks.
@@ -145,6 +155,16 @@ LzhEffort DefaultLzhEffort(const LzhMethodParams &params)
     e.lazyLimit = 32;
     e.goodLength = 32;
     e.farLength3 = large ? 8192 : 4096;
+    e.optimalPasses = 0;
+    return e;
+}
+
+LzhEffort BestLzhEffort(const LzhMethodParams &params)
+{
+    LzhEffort e = DefaultLzhEffort(params);
+    e.maxChain = 48;  // nodes of the binary tree visited per position
+    e.lazyLimit = 96; // a match this long is taken whole
+    e.optimalPasses = 4;
     return e;
 }
 
@@ -169,6 +189,13 @@ struct PackedSegment {
 void PackSegment(const uint8_t *data, size_t start, size_t end, const LzhMethodParams &params,
                  const LzhEffort &effort, PackedSegment *out)
 {
+    if (effort.optimalPasses > 0) {
+        BitWriter w = {&out->bytes, 0, 0, 0};
+        PackSegmentOptimal(data, start, end, params, effort, &w);
+        out->bits = w.used * 8 + (uint64_t)w.count;
+        FlushBits(&w);
+        return;
+    }
     Packer pk;
     memset(&pk.block, 0, sizeof pk.block);
     memset(&pk.chunk, 0, sizeof pk.chunk);

@@ -19,15 +19,20 @@ constexpr LzhMethodParams kLh5Params = {13, 4};
 // symbols stop at 15 although our own decoder would take 16.
 constexpr LzhMethodParams kLh6Params = {15, 5};
 
-// How hard the match finder looks.
+// How hard the match finder looks, and how the parse is chosen.
 struct LzhEffort {
-    int maxChain;   // candidates tried per position
-    int lazyLimit;  // a match this long is taken without looking one byte on
-    int goodLength; // past this length the chain is cut to a quarter
-    int farLength3; // a match of length 3 further back than this is no gain
+    int maxChain;      // candidates tried per position
+    int lazyLimit;     // a match this long is taken without looking one byte on
+    int goodLength;    // past this length the chain is cut to a quarter
+    int farLength3;    // a match of length 3 further back than this is no gain
+    int optimalPasses; // 0: the lazy parse; else the cheapest parse, at most
+                       // this many times per block with codes from the last
 };
 
+// Fast: the lazy parse over hash chains.
 LzhEffort DefaultLzhEffort(const LzhMethodParams &params);
+// Small: the parse of least cost over every match a binary tree offers.
+LzhEffort BestLzhEffort(const LzhMethodParams &params);
 
 // Called now and then with the number of input bytes parsed so far.
 typedef void (*LzhProgressFn)(void *context, uint64_t bytesDone);

@@ -91,6 +91,16 @@ struct Histogram {
     uint32_t codes;
 };
 
+void AddHistogram(Histogram *into, const Histogram &from);
+
+// A quick estimate of the bits of a block with the counts h (plus *more).
+float EstimateBlockBits(const Histogram &h, const Histogram *more = nullptr);
+
+// The exact bits of a block with the counts h, and its code lengths (0 for
+// a symbol that takes no bits).
+uint64_t BlockBits(const Histogram &h, const LzhMethodParams &params, uint8_t *literalLength,
+                   uint8_t *positionLength);
+
 // One block: its count of codes, its two codes and the codes of `tokens`.
 void WriteBlock(BitWriter *w, const uint32_t *tokens, const Histogram &h,
                 const LzhMethodParams &params);
@@ -173,5 +183,33 @@ inline int CommonLength(const uint8_t *a, const uint8_t *b, int limit)
 // 0 if there is none.
 int LongestMatch(const MatchFinder *f, size_t pos, Candidates c, int beat, int chain,
                  uint32_t nearReach, uint32_t *distance);
+
+// A binary tree of the positions within the dictionary, ordered by the
+// bytes that follow each (a tree per 3-byte hash). Entering a position walks
+// its tree from the root, and the walk meets every match the depth allows,
+// newest first. Slots are kept as in MatchFinder.
+struct TreeFinder {
+    const uint8_t *data;
+    size_t size;
+    uint32_t dictionary;
+    uint32_t ringMask;
+    int depth;                  // nodes visited per position
+    int niceLength;             // a match this long ends the walk
+    std::vector<uint32_t> head; // root of each 3-byte hash's tree
+    std::vector<uint32_t> son;  // the two subtrees of each slot
+};
+
+void InitTreeFinder(TreeFinder *f, const uint8_t *data, size_t size, uint32_t dictionary,
+                    int depth, int niceLength);
+
+// Enters pos and, with pairs given, stores there the matches at pos of
+// increasing length, each as length << 16 | (distance - 1) with the least
+// distance for that length; returns their number (at most kMaxMatch - 2).
+int TreeMatches(TreeFinder *f, size_t pos, uint32_t *pairs);
+
+// The packed form of data[start .. end - 1] (matches reach back before
+// start) by the parse of least cost, with blocks where codes of their own pay.
+void PackSegmentOptimal(const uint8_t *data, size_t start, size_t end,
+                        const LzhMethodParams &params, const LzhEffort &effort, BitWriter *w);
 
 } // namespace lzh

@@ -1,0 +1,288 @@
+// The parse of least cost for -lh5-/-lh6- (make --best). Every position of
+// a segment gets the matches the binary tree offers; the cheapest parse is
+// then a shortest path over the positions, where a literal leads one
+// position on and a match of each length up to a candidate's leads that
+// many, each priced in bits by the codes it will be written with. The
+// segment is parsed twice as a whole, first with rough prices, then with
+// those of its own counts; the blocks are planned on that parse, and each
+// block is parsed again with the prices of its own codes, for as long as the
+// block gets smaller.
+//
+// Memory per segment of n bytes (n at most 1 MiB), beside the input: the
+// tree (4 slots per dictionary byte, 512 KiB for -lh6-, plus 256 KiB of
+// roots), at most kMaxPairs matches and one index per position (68 n
+// bytes), the shortest path's price and step per position (8 n) and the
+// tokens (4 n): 80 n bytes, at most 81 MiB, for each segment packed at the
+// same time.
+#include <string.h>
+
+#include <algorithm>
+
+#include "tools/lzh_parts.h"
+
+namespace lzh
+{
+namespace
+{
+
+enum {
+    kMaxPairs = 16,         // matches kept per position, the longest ones
+    kSplitChunk = 1024,     // tokens per piece that block plans are made of
+    kMaxChunksPerBlock = 63 // keeps a plan's block within kMaxBlockCodes
+};
+static_assert(kSplitChunk * kMaxChunksPerBlock <= kMaxBlockCodes, "a block's count field");
+
+// The price in bits of each literal/length symbol, and of each position
+// symbol with its extra bits.
+struct Prices {
+    uint32_t literal[kLiteralSymbols];
+    uint32_t position[kMaxPositionSymbols];
+};
+
+struct Optimizer {
+    const uint8_t *data;
+    size_t start, end;
+    const LzhMethodParams *params;
+    int niceLength;
+    std::vector<uint32_t> first; // matches of start + i: pairs[first[i] .. first[i + 1] - 1]
+    std::vector<uint32_t> pairs;
+    std::vector<uint32_t> price; // of the cheapest way to each position of a block
+    std::vector<uint32_t> step;  // the last step of that way: length << 16 | offset
+};
+
+inline int TokenLength(uint32_t token)
+{
+    int symbol = TokenSymbol(token);
+    return symbol < 256 ? 1 : symbol - 256 + kMinMatch;
+}
+
+void FindMatches(Optimizer *o, TreeFinder *tree)
+{
+    size_t n = o->end - o->start;
+    o->first.assign(n + 1, 0);
+    o->pairs.clear();
+    o->pairs.reserve(n * kMaxPairs); // address space: only what is used is touched
+    uint32_t found[kMaxMatch];
+    size_t skipUntil = 0;
+    for (size_t i = 0; i < n; i++) {
+        size_t pos = o->start + i;
+        o->first[i] = (uint32_t)o->pairs.size();
+        if (pos < skipUntil) {
+            TreeMatches(tree, pos, nullptr);
+            continue;
+        }
+        int count = TreeMatches(tree, pos, found);
+        int from = count > kMaxPairs ? count - kMaxPairs : 0;
+        o->pairs.insert(o->pairs.end(), found + from, found + count);
+        if (count > 0 && (int)(found[count - 1] >> 16) >= o->niceLength)
+            skipUntil = pos + (found[count - 1] >> 16);
+    }
+    o->first[n] = (uint32_t)o->pairs.size();
+}
+
+// Appends to *tokens the cheapest parse of [from, to) at these prices. A
+// match of the nice length is taken whole: the positions it covers hold no
+// matches of their own (FindMatches skipped them), and are not steps of a
+// way either.
+void ShortestPath(Optimizer *o, size_t from, size_t to, const Prices &p,
+                  std::vector<uint32_t> *tokens)
+{
+    size_t n = to - from;
+    uint32_t *price = o->price.data(), *step = o->step.data();
+    price[0] = 0;
+    for (size_t k = 1; k <= n; k++)
+        price[k] = UINT32_MAX;
+    const uint8_t *data = o->data + from;
+    const uint32_t *firstPair = o->first.data() + (from - o->start);
+    for (size_t k = 0; k < n; k++) {
+        uint32_t here = price[k];
+        uint32_t viaLiteral = here + p.literal[data[k]];
+        if (viaLiteral < price[k + 1]) {
+            price[k + 1] = viaLiteral;
+            step[k + 1] = 1u << 16;
+        }
+        const uint32_t *pair = o->pairs.data() + firstPair[k];
+        const uint32_t *last = o->pairs.data() + firstPair[k + 1];
+        if (pair == last)
+            continue;
+        int reach = n - k < (size_t)kMaxMatch ? (int)(n - k) : kMaxMatch;
+        int longest = (int)(last[-1] >> 16);
+        int done = kMinMatch - 1;
+        for (; pair < last && done < reach; pair++) {
+            int length = std::min((int)(*pair >> 16), reach);
+            uint32_t offset = *pair & 0xFFFF;
+            uint32_t base = here + p.position[PositionSymbol(offset)];
+            const uint32_t *lengthPrice = p.literal + 256 - kMinMatch;
+            for (int l = done + 1; l <= length; l++) {
+                uint32_t viaMatch = base + lengthPrice[l];
+                if (viaMatch < price[k + l]) {
+                    price[k + l] = viaMatch;
+                    step[k + l] = (uint32_t)l << 16 | offset;
+                }
+            }
+            done = std::max(done, length);
+        }
+        if (longest >= o->niceLength && longest <= reach)
+            k += longest - 1;
+    }
+    size_t mark = tokens->size();
+    for (size_t k = n; k > 0;) {
+        int length = (int)(step[k] >> 16);
+        k -= length;
+        tokens->push_back(length == 1 ? LiteralToken(data[k])
+                                      : MatchToken(length, (step[k + length] & 0xFFFF) + 1));
+    }
+    std::reverse(tokens->begin() + mark, tokens->end());
+}
+
+void CountTokens(const uint32_t *tokens, size_t count, Histogram *h)
+{
+    memset(h, 0, sizeof *h);
+    for (size_t i = 0; i < count; i++) {
+        h->literal[TokenSymbol(tokens[i])]++;
+        if (TokenSymbol(tokens[i]) >= 256)
+            h->position[PositionSymbol(TokenOffset(tokens[i]))]++;
+    }
+    h->codes = (uint32_t)count;
+}
+
+// Prices of a block's codes. A symbol the code lacks would cost a longer
+// code elsewhere: it is priced one bit above the longest code.
+void PricesFromLengths(const uint8_t *literalLength, const uint8_t *positionLength, Prices *p)
+{
+    int longest = 0;
+    for (int i = 0; i < kLiteralSymbols; i++)
+        longest = std::max(longest, (int)literalLength[i]);
+    int unused = std::min(longest + 1, (int)kMaxCodeLength);
+    for (int i = 0; i < kLiteralSymbols; i++)
+        p->literal[i] = literalLength[i] ? literalLength[i] : unused;
+    longest = 0;
+    for (int i = 0; i < kMaxPositionSymbols; i++)
+        longest = std::max(longest, (int)positionLength[i]);
+    unused = std::min(longest + 1, (int)kMaxCodeLength);
+    for (int i = 0; i < kMaxPositionSymbols; i++)
+        p->position[i] = (positionLength[i] ? positionLength[i] : unused) + (i >= 2 ? i - 1 : 0);
+}
+
+// Before any counts: literals by the code of the segment's bytes, lengths
+// and positions by the usual shape of their codes.
+void FirstPrices(const Optimizer *o, Prices *p)
+{
+    uint32_t bytes[kLiteralSymbols] = {0};
+    for (size_t i = o->start; i < o->end; i++)
+        bytes[o->data[i]]++;
+    uint8_t lengths[kLiteralSymbols];
+    BuildCodeLengths(bytes, 256, kMaxCodeLength, lengths);
+    for (int i = 0; i < 256; i++)
+        p->literal[i] = lengths[i] ? lengths[i] : (uint32_t)kMaxCodeLength;
+    for (int l = kMinMatch; l <= kMaxMatch; l++)
+        p->literal[256 + l - kMinMatch] = std::min(4 + 2 * (31 - __builtin_clz(l - 2)), 16);
+    for (int i = 0; i < kMaxPositionSymbols; i++)
+        p->position[i] = 4 + (i >= 2 ? i - 1 : 0);
+}
+
+// Block plans over pieces of kSplitChunk tokens: the cheapest cut of the
+// pieces into blocks by EstimateBlockBits, as a shortest path over the
+// piece boundaries. Returns the token index where each block ends.
+std::vector<size_t> PlanBlocks(const std::vector<uint32_t> &tokens)
+{
+    size_t pieces = (tokens.size() + kSplitChunk - 1) / kSplitChunk;
+    std::vector<Histogram> sum(pieces + 1); // counts of the pieces before j
+    memset(&sum[0], 0, sizeof sum[0]);
+    for (size_t j = 0; j < pieces; j++) {
+        size_t a = j * kSplitChunk, b = std::min(tokens.size(), a + kSplitChunk);
+        CountTokens(tokens.data() + a, b - a, &sum[j + 1]);
+        AddHistogram(&sum[j + 1], sum[j]);
+    }
+    std::vector<float> best(pieces + 1, 0);
+    std::vector<size_t> cut(pieces + 1, 0);
+    Histogram h;
+    for (size_t b = 1; b <= pieces; b++) {
+        best[b] = -1;
+        for (size_t a = b > kMaxChunksPerBlock ? b - kMaxChunksPerBlock : 0; a < b; a++) {
+            for (int i = 0; i < kLiteralSymbols; i++)
+                h.literal[i] = sum[b].literal[i] - sum[a].literal[i];
+            for (int i = 0; i < kMaxPositionSymbols; i++)
+                h.position[i] = sum[b].position[i] - sum[a].position[i];
+            h.codes = sum[b].codes - sum[a].codes;
+            float bits = best[a] + EstimateBlockBits(h);
+            if (best[b] < 0 || bits < best[b]) {
+                best[b] = bits;
+                cut[b] = a;
+            }
+        }
+    }
+    std::vector<size_t> ends;
+    for (size_t b = pieces; b > 0; b = cut[b])
+        ends.push_back(std::min(tokens.size(), b * kSplitChunk));
+    std::reverse(ends.begin(), ends.end());
+    return ends;
+}
+
+} // namespace
+
+void PackSegmentOptimal(const uint8_t *data, size_t start, size_t end,
+                        const LzhMethodParams &params, const LzhEffort &effort, BitWriter *w)
+{
+    Optimizer o;
+    o.data = data;
+    o.start = start;
+    o.end = end;
+    o.params = &params;
+    o.niceLength = effort.lazyLimit;
+    {
+        TreeFinder tree;
+        InitTreeFinder(&tree, data, end, 1u << params.dictionaryBits, effort.maxChain,
+                       effort.lazyLimit);
+        for (size_t q = start > tree.dictionary ? start - tree.dictionary : 0; q < start; q++)
+            TreeMatches(&tree, q, nullptr);
+        FindMatches(&o, &tree);
+    }
+    size_t n = end - start;
+    o.price.resize(n + 1);
+    o.step.resize(n + 1);
+
+    // The whole segment, first with rough prices, then with its own.
+    Prices prices;
+    FirstPrices(&o, &prices);
+    std::vector<uint32_t> tokens;
+    ShortestPath(&o, start, end, prices, &tokens);
+    Histogram h;
+    uint8_t literalLength[kLiteralSymbols], positionLength[kMaxPositionSymbols];
+    CountTokens(tokens.data(), tokens.size(), &h);
+    BlockBits(h, params, literalLength, positionLength);
+    PricesFromLengths(literalLength, positionLength, &prices);
+    tokens.clear();
+    ShortestPath(&o, start, end, prices, &tokens);
+
+    // Each planned block, again with its own prices while it gets smaller.
+    std::vector<uint32_t> trial;
+    size_t blockStart = 0, position = start;
+    for (size_t blockEnd : PlanBlocks(tokens)) {
+        size_t from = position;
+        for (size_t i = blockStart; i < blockEnd; i++)
+            position += TokenLength(tokens[i]);
+        std::vector<uint32_t> best(tokens.begin() + blockStart, tokens.begin() + blockEnd);
+        CountTokens(best.data(), best.size(), &h);
+        uint64_t bestBits = BlockBits(h, params, literalLength, positionLength);
+        for (int pass = 0; pass < effort.optimalPasses; pass++) {
+            PricesFromLengths(literalLength, positionLength, &prices);
+            trial.clear();
+            ShortestPath(&o, from, position, prices, &trial);
+            CountTokens(trial.data(), trial.size(), &h);
+            uint8_t trialLiteral[kLiteralSymbols], trialPosition[kMaxPositionSymbols];
+            uint64_t bits = BlockBits(h, params, trialLiteral, trialPosition);
+            if (bits >= bestBits || trial.size() > kMaxBlockCodes)
+                break;
+            best.swap(trial);
+            bestBits = bits;
+            memcpy(literalLength, trialLiteral, sizeof literalLength);
+            memcpy(positionLength, trialPosition, sizeof positionLength);
+        }
+        CountTokens(best.data(), best.size(), &h);
+        WriteBlock(w, best.data(), h, params);
+        blockStart = blockEnd;
+    }
+}
+
+} // namespace lzh
