@@ -195,9 +195,11 @@ TEST(Packer, ReadsNothingPastTheInput)
         uint8_t *start = area + room - input.size();
         memcpy(start, input.data(), input.size());
         for (const LzhMethodParams &params : {kLh5Params, kLh6Params}) {
-            std::vector<uint8_t> out;
-            PackLzh(start, input.size(), params, DefaultLzhEffort(params), &out);
-            EXPECT_FALSE(out.empty());
+            for (const LzhEffort &effort : {DefaultLzhEffort(params), BestLzhEffort(params)}) {
+                std::vector<uint8_t> out;
+                PackLzh(start, input.size(), params, effort, &out);
+                EXPECT_FALSE(out.empty());
+            }
         }
     }
     munmap(area, room + page);
@@ -381,13 +383,15 @@ TEST(FileWalker, SortedDirectoriesFirstAndRefusals)
 
 // ---- Round trips through three readers
 
-class RoundTrip : public ::testing::TestWithParam<std::tuple<int, int>> {};  // method, level
+class RoundTrip : public ::testing::TestWithParam<std::tuple<int, int, bool>> {};  // method, level, --best
 
 TEST_P(RoundTrip, ThreeReadersExtractEveryInputByteForByte)
 {
-    const auto [method, level] = GetParam();
+    const auto [method, level, best] = GetParam();
     ScratchDir dir;
+    std::string far = Input("random.bin").substr(0, 32768), near = far.substr(0, 8192);
     std::map<std::string, std::string> files = {{"two.bin", "AA"},
+                                                {"reach.bin", far + far + near + near},  // the greatest distances
                                                 {"skew/geometric.bin", Skewed(200000, true)},
                                                 {"skew/half.bin", Skewed(200000, false)}};
     for (const char *name : {"empty.bin", "one.bin", "exact64k.bin", "over64k.bin", "runs.bin",
@@ -399,6 +403,7 @@ TEST_P(RoundTrip, ThreeReadersExtractEveryInputByteForByte)
     ArchiveOptions options;
     options.method = method;
     options.level = level;
+    options.best = best;
     options.storeIfLarger = false;  // the packer must cope with what does not pack, too
     std::vector<uint8_t> archive;
     std::string error;
@@ -428,12 +433,17 @@ TEST_P(RoundTrip, ThreeReadersExtractEveryInputByteForByte)
         GTEST_SKIP() << "7zz or jlha missing: checked only by corvane-sfx";
 }
 
+std::string RoundTripName(const ::testing::TestParamInfo<std::tuple<int, int, bool>> &test)
+{
+    return "lh" + std::to_string(std::get<0>(test.param)) + "_level" +
+           std::to_string(std::get<1>(test.param)) + (std::get<2>(test.param) ? "_best" : "");
+}
 INSTANTIATE_TEST_SUITE_P(MethodsAndLevels, RoundTrip,
-                         ::testing::Combine(::testing::Values(5, 6, 0), ::testing::Values(0, 1, 2)),
-                         [](const ::testing::TestParamInfo<std::tuple<int, int>> &test) {
-                             return "lh" + std::to_string(std::get<0>(test.param)) + "_level" +
-                                    std::to_string(std::get<1>(test.param));
-                         });
+                         ::testing::Combine(::testing::Values(5, 6, 0), ::testing::Values(0, 1, 2),
+                                            ::testing::Values(false)), RoundTripName);
+INSTANTIATE_TEST_SUITE_P(Best, RoundTrip,
+                         ::testing::Combine(::testing::Values(5, 6), ::testing::Values(2),
+                                            ::testing::Values(true)), RoundTripName);
 
 // ---- The command line
 
@@ -446,7 +456,7 @@ TEST(MakeCommand, ArchiveOnlyIsReproducibleAndExtracts)
     std::string first = (dir.path / "first.lzh").string(), second = (dir.path / "second.lzh").string();
     for (const std::string &out : {first, second}) {
         CliResult r = Sfx({"make", "--archive-only", out, "--method", "lh6", "--level", "1",
-                           "--mtime", "1600000000", (dir.path / "tree").string()});
+                           "--mtime", "1600000000", "--best", (dir.path / "tree").string()});
         ASSERT_EQ(r.exitCode, 0) << Describe(r);
         // Another time on disk between the two runs changes nothing.
         fs::last_write_time(dir.path / "tree" / "a.txt", fs::file_time_type::clock::now());

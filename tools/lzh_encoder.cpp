@@ -162,8 +162,8 @@ LzhEffort DefaultLzhEffort(const LzhMethodParams &params)
 LzhEffort BestLzhEffort(const LzhMethodParams &params)
 {
     LzhEffort e = DefaultLzhEffort(params);
-    e.maxChain = 48;  // nodes of the binary tree visited per position
-    e.lazyLimit = 96; // a match this long is taken whole
+    e.maxChain = 64;   // nodes of the binary tree visited per position
+    e.lazyLimit = 128; // a match this long is taken whole
     e.optimalPasses = 4;
     return e;
 }

@@ -76,9 +76,8 @@ int TreeMatches(TreeFinder *f, size_t pos, uint32_t *pairs)
     size_t remaining = f->size - pos;
     if (remaining < (size_t)kMinMatch)
         return 0;
-    int limit = remaining < (size_t)kMaxMatch ? (int)remaining : kMaxMatch;
-    if (limit > f->niceLength)
-        limit = f->niceLength;
+    int fullLimit = remaining < (size_t)kMaxMatch ? (int)remaining : kMaxMatch;
+    int limit = fullLimit < f->niceLength ? fullLimit : f->niceLength;
     const uint8_t *here = f->data + pos;
     uint32_t v = (uint32_t)here[0] | (uint32_t)here[1] << 8 | (uint32_t)here[2] << 16;
     uint32_t h = (v * 0x9E3779B1u) >> (32 - kTreeHashBits);
@@ -101,8 +100,11 @@ int TreeMatches(TreeFinder *f, size_t pos, uint32_t *pairs)
             len += 1 + CommonLength(here + len + 1, there + len + 1, limit - len - 1);
             if (len > best) {
                 best = len;
+                // The walk stops at the nice length; the match need not.
+                int whole = len < limit ? len
+                                        : len + CommonLength(here + len, there + len, fullLimit - len);
                 if (pairs)
-                    pairs[count] = (uint32_t)len << 16 | (uint32_t)(pos - cand - 1);
+                    pairs[count] = (uint32_t)whole << 16 | (uint32_t)(pos - cand - 1);
                 count++;
                 if (len >= limit) {
                     *less = pair[0];
