@@ -164,7 +164,7 @@ LzhEffort BestLzhEffort(const LzhMethodParams &params)
     LzhEffort e = DefaultLzhEffort(params);
     e.maxChain = 64;   // nodes of the binary tree visited per position
     e.lazyLimit = 128; // a match this long is taken whole
-    e.optimalPasses = 4;
+    e.optimalPasses = 3;
     return e;
 }
 

@@ -3,13 +3,13 @@
 // then a shortest path over the positions, where a literal leads one
 // position on and a match of each length up to a candidate's leads that
 // many, each priced in bits by the codes it will be written with. The
-// segment is parsed twice as a whole, first with rough prices, then with
-// those of its own counts; the blocks are planned on that parse, and each
-// block is parsed again with the prices of its own codes, for as long as the
-// block gets smaller. (Prices from the counts' entropy instead of the code
-// lengths, more passes over the whole segment, and planning the blocks anew
-// after the passes of each block were tried: on our corpus each gains less
-// than 0.1%.)
+// segment is parsed once as a whole with rough prices, the blocks are
+// planned on that parse, and each block is parsed again with the prices of
+// its own codes, for as long as the block gets smaller. (Prices from the
+// counts' entropy instead of the code lengths, a second pass over the whole
+// segment with the prices of its counts, and planning the blocks anew after
+// the passes of each block were tried: on our corpus each gains less than
+// 0.1%.)
 //
 // Memory per segment of n bytes (n at most 1 MiB), beside the input: at
 // most kMaxPairs matches and one index per position (68 n bytes), the
@@ -18,6 +18,7 @@
 // (2 KiB per kSplitChunk tokens, at most 4.2 MiB) and a block's tokens
 // twice (512 KiB): at most 86 MiB for each segment packed at the same time.
 #include <string.h>
+#include <stdlib.h>
 
 #include <algorithm>
 
@@ -40,7 +41,14 @@ static_assert(kSplitChunk * kMaxChunksPerBlock <= kMaxBlockCodes, "a block's cou
 struct Prices {
     uint32_t literal[kLiteralSymbols];
     uint32_t position[kMaxPositionSymbols];
+    uint64_t length[kMaxMatch - kMinMatch + 1]; // the match lengths' literal prices << 32
 };
+
+void PriceLengths(Prices *p)
+{
+    for (int l = kMinMatch; l <= kMaxMatch; l++)
+        p->length[l - kMinMatch] = (uint64_t)p->literal[256 + l - kMinMatch] << 32;
+}
 
 struct Optimizer {
     const uint8_t *data;
@@ -49,8 +57,11 @@ struct Optimizer {
     int niceLength;
     std::vector<uint32_t> first; // matches of start + i: pairs[first[i] .. first[i + 1] - 1]
     std::vector<uint32_t> pairs;
-    std::vector<uint32_t> price; // of the cheapest way to each position of a block
-    std::vector<uint32_t> step;  // the last step of that way: length << 16 | offset
+    // The cheapest way to each position of a block: its price << 32 | its
+    // last step, length << 16 | offset. One word makes each comparison a
+    // minimum without branches; of two ways at one price the one whose last
+    // step is shorter (or nearer) wins.
+    std::vector<uint64_t> way;
 };
 
 inline int TokenLength(uint32_t token)
@@ -62,7 +73,7 @@ inline int TokenLength(uint32_t token)
 void FindMatches(Optimizer *o, TreeFinder *tree)
 {
     size_t n = o->end - o->start;
-    o->first.assign(n + 1, 0);
+    o->first.resize(n + 1);
     o->pairs.clear();
     o->pairs.reserve(n * kMaxPairs); // address space: only what is used is touched
     uint32_t found[kMaxMatch];
@@ -76,7 +87,8 @@ void FindMatches(Optimizer *o, TreeFinder *tree)
         }
         int count = TreeMatches(tree, pos, found);
         int from = count > kMaxPairs ? count - kMaxPairs : 0;
-        o->pairs.insert(o->pairs.end(), found + from, found + count);
+        for (int j = from; j < count; j++)
+            o->pairs.push_back(found[j]); // within the reserve: no copies
         if (count > 0 && (int)(found[count - 1] >> 16) >= o->niceLength)
             skipUntil = pos + (found[count - 1] >> 16);
     }
@@ -91,19 +103,15 @@ void ShortestPath(Optimizer *o, size_t from, size_t to, const Prices &p,
                   std::vector<uint32_t> *tokens)
 {
     size_t n = to - from;
-    uint32_t *price = o->price.data(), *step = o->step.data();
-    price[0] = 0;
+    uint64_t *way = o->way.data();
+    way[0] = 0;
     for (size_t k = 1; k <= n; k++)
-        price[k] = UINT32_MAX;
+        way[k] = UINT64_MAX;
     const uint8_t *data = o->data + from;
     const uint32_t *firstPair = o->first.data() + (from - o->start);
     for (size_t k = 0; k < n; k++) {
-        uint32_t here = price[k];
-        uint32_t viaLiteral = here + p.literal[data[k]];
-        if (viaLiteral < price[k + 1]) {
-            price[k + 1] = viaLiteral;
-            step[k + 1] = 1u << 16;
-        }
+        uint64_t here = way[k] & 0xFFFFFFFF00000000u;
+        way[k + 1] = std::min(way[k + 1], (here + ((uint64_t)p.literal[data[k]] << 32)) | 1u << 16);
         const uint32_t *pair = o->pairs.data() + firstPair[k];
         const uint32_t *last = o->pairs.data() + firstPair[k + 1];
         if (pair == last)
@@ -114,15 +122,11 @@ void ShortestPath(Optimizer *o, size_t from, size_t to, const Prices &p,
         for (; pair < last && done < reach; pair++) {
             int length = std::min((int)(*pair >> 16), reach);
             uint32_t offset = *pair & 0xFFFF;
-            uint32_t base = here + p.position[PositionSymbol(offset)];
-            const uint32_t *lengthPrice = p.literal + 256 - kMinMatch;
-            for (int l = done + 1; l <= length; l++) {
-                uint32_t viaMatch = base + lengthPrice[l];
-                if (viaMatch < price[k + l]) {
-                    price[k + l] = viaMatch;
-                    step[k + l] = (uint32_t)l << 16 | offset;
-                }
-            }
+            uint64_t base = (here + ((uint64_t)p.position[PositionSymbol(offset)] << 32)) | offset;
+            const uint64_t *lengthPrice = p.length - kMinMatch;
+            uint64_t *ahead = way + k;
+            for (int l = done + 1; l <= length; l++)
+                ahead[l] = std::min(ahead[l], base + lengthPrice[l] + ((uint64_t)l << 16));
             done = std::max(done, length);
         }
         if (longest >= o->niceLength && longest <= reach)
@@ -130,10 +134,10 @@ void ShortestPath(Optimizer *o, size_t from, size_t to, const Prices &p,
     }
     size_t mark = tokens->size();
     for (size_t k = n; k > 0;) {
-        int length = (int)(step[k] >> 16);
+        int length = (int)(way[k] >> 16 & 0xFFFF);
         k -= length;
         tokens->push_back(length == 1 ? LiteralToken(data[k])
-                                      : MatchToken(length, (step[k + length] & 0xFFFF) + 1));
+                                      : MatchToken(length, (way[k + length] & 0xFFFF) + 1));
     }
     std::reverse(tokens->begin() + mark, tokens->end());
 }
@@ -165,6 +169,7 @@ void PricesFromLengths(const uint8_t *literalLength, const uint8_t *positionLeng
     unused = std::min(longest + 1, (int)kMaxCodeLength);
     for (int i = 0; i < kMaxPositionSymbols; i++)
         p->position[i] = (positionLength[i] ? positionLength[i] : unused) + (i >= 2 ? i - 1 : 0);
+    PriceLengths(p);
 }
 
 // Before any counts: literals by the code of the segment's bytes, lengths
@@ -182,6 +187,7 @@ void FirstPrices(const Optimizer *o, Prices *p)
         p->literal[256 + l - kMinMatch] = std::min(4 + 2 * (31 - __builtin_clz(l - 2)), 16);
     for (int i = 0; i < kMaxPositionSymbols; i++)
         p->position[i] = 4 + (i >= 2 ? i - 1 : 0);
+    PriceLengths(p);
 }
 
 // Block plans over pieces of kSplitChunk tokens: the cheapest cut of the
@@ -227,7 +233,9 @@ std::vector<size_t> PlanBlocks(const std::vector<uint32_t> &tokens)
 void PackSegmentOptimal(const uint8_t *data, size_t start, size_t end,
                         const LzhMethodParams &params, const LzhEffort &effort, BitWriter *w)
 {
-    Optimizer o;
+    // Each thread keeps its buffers from one segment to the next: fresh ones
+    // would cost a page fault per 4 KiB each time.
+    static thread_local Optimizer o;
     o.data = data;
     o.start = start;
     o.end = end;
@@ -242,22 +250,15 @@ void PackSegmentOptimal(const uint8_t *data, size_t start, size_t end,
         FindMatches(&o, &tree);
     }
     size_t n = end - start;
-    o.price.resize(n + 1);
-    o.step.resize(n + 1);
+    o.way.resize(n + 1);
 
-    // The whole segment, first with rough prices, then with its own.
+    // The whole segment with rough prices, to plan the blocks on.
     Prices prices;
     FirstPrices(&o, &prices);
     std::vector<uint32_t> tokens;
     ShortestPath(&o, start, end, prices, &tokens);
     Histogram h;
     uint8_t literalLength[kLiteralSymbols], positionLength[kMaxPositionSymbols];
-    CountTokens(tokens.data(), tokens.size(), &h);
-    BlockBits(h, params, literalLength, positionLength);
-    PricesFromLengths(literalLength, positionLength, &prices);
-    tokens.clear();
-    ShortestPath(&o, start, end, prices, &tokens);
-
     // Each planned block, again with its own prices while it gets smaller.
     std::vector<uint32_t> trial;
     size_t blockStart = 0, position = start;
