@@ -17,8 +17,8 @@
 // (4 n); the tree (768 KiB for -lh6-), the block plan's running counts
 // (2 KiB per kSplitChunk tokens, at most 4.2 MiB) and a block's tokens
 // twice (512 KiB): at most 86 MiB for each segment packed at the same time.
+// A thread keeps the per-position buffers for its next segment.
 #include <string.h>
-#include <stdlib.h>
 
 #include <algorithm>
 
@@ -31,7 +31,7 @@ namespace
 
 enum {
     kMaxPairs = 16,         // matches kept per position, the longest ones
-    kSplitChunk = 512,       // tokens per piece that block plans are made of
+    kSplitChunk = 512,        // tokens per piece that block plans are made of
     kMaxChunksPerBlock = 126 // keeps a plan's block within kMaxBlockCodes
 };
 static_assert(kSplitChunk * kMaxChunksPerBlock <= kMaxBlockCodes, "a block's count field");
@@ -53,7 +53,6 @@ void PriceLengths(Prices *p)
 struct Optimizer {
     const uint8_t *data;
     size_t start, end;
-    const LzhMethodParams *params;
     int niceLength;
     std::vector<uint32_t> first; // matches of start + i: pairs[first[i] .. first[i + 1] - 1]
     std::vector<uint32_t> pairs;
@@ -61,8 +60,11 @@ struct Optimizer {
     // last step, length << 16 | offset. One word makes each comparison a
     // minimum without branches; of two ways at one price the one whose last
     // step is shorter (or nearer) wins.
+    // Prices stay far below 2^32: a segment has at most 2^20 positions,
+    // and a step costs at most 16 + 16 + 15 bits.
     std::vector<uint64_t> way;
 };
+static_assert(kMaxPositionSymbols <= 17 && kMaxMatch < 65536, "a step's offset and length fit 16 bits");
 
 inline int TokenLength(uint32_t token)
 {
@@ -239,7 +241,6 @@ void PackSegmentOptimal(const uint8_t *data, size_t start, size_t end,
     o.data = data;
     o.start = start;
     o.end = end;
-    o.params = &params;
     o.niceLength = effort.lazyLimit;
     {
         TreeFinder tree;
