@@ -121,6 +121,23 @@ int HasDecoder(const char *method);
 [[noreturn]] void DecodeLzs(const MemberHeader *header);
 [[noreturn]] void DecodeLz5(const MemberHeader *header);
 
+#ifndef _WIN32
+// For the tests of the static Huffman decoder's table pool (host only):
+// the pool's size and a block's three codes (code lengths, literals and
+// lengths, positions of -lh6-, the larger position code) as symbol counts
+// and root bits.
+struct HuffmanPoolLayout {
+    int32_t poolSize;
+    int32_t maxCodeLength;
+    int32_t symbols[3];
+    int32_t rootBits[3];
+};
+HuffmanPoolLayout StaticHuffmanPoolLayout(void);
+// Builds the table of a code the decoder accepts into the emptied pool and
+// returns the entries it took.
+int32_t StaticHuffmanTableEntries(const uint8_t *length, int32_t symbolCount, int32_t rootBits);
+#endif
+
 // ---- Fast runs.
 //
 // A decoder's inner loop copies the bit input's hot state into a FastInput

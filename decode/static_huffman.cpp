@@ -507,3 +507,18 @@ void DecodeStaticHuffman(const MemberHeader *header, int isLh6)
             blockCodesLeft = DecodeFastRun(literals, positions, blockCodesLeft);
     }
 }
+
+#ifndef _WIN32
+static_assert(NP_LH6 >= NP_LH5, "the position code of -lh6- has the larger tables");
+HuffmanPoolLayout StaticHuffmanPoolLayout(void)
+{
+    return {POOL_SIZE, MAX_CODE_LENGTH, {NT, NC, NP_LH6}, {PT_ROOT_BITS, C_ROOT_BITS, PT_ROOT_BITS}};
+}
+
+int32_t StaticHuffmanTableEntries(const uint8_t *length, int32_t symbolCount, int32_t rootBits)
+{
+    poolUsed = 0;
+    BuildDecodeTable(length, symbolCount, rootBits);
+    return poolUsed;
+}
+#endif
