@@ -22,7 +22,7 @@ enum {
     MAX_POSITION_SYMBOL = 17,
     LEAF = 16,
     INVALID = 99,
-    POOL_SIZE = 4000,
+    POOL_SIZE = 1664,  // see tablePool
 };
 
 // tag <= 16: leaf, `value` is the symbol. 17..32: link to a sub-table of
@@ -36,12 +36,14 @@ struct TableEntry {
 };
 
 // Every table of the current block, with its sub-tables, is carved from this
-// pool and the whole pool is released when the next block begins. Tables of
-// codes that pass the Kraft test take fewer than 2,400 entries for all three
-// codes together (code lengths <= 264, positions <= 260, literals < 1,800),
-// so taking entries needs no room test. Every root, a constant's included,
-// is laid out 2^7 or 2^9 entries wide (see CodeTable); only codes whose
-// root is that wide anyway have sub-tables, so the bounds stay the same.
+// pool and the whole pool is released when the next block begins. Taking
+// entries needs no room test: of all the codes the builder accepts (every
+// complete code with lengths up to 16 on at most the code's symbols, the
+// one-symbol code) and the constants, the largest tables take 264 entries
+// for the code lengths, 1,140 for literals and lengths and 260 for the
+// positions (17 symbols; 192 for 14), 1,664 together. A search over all
+// complete codes finds these worst cases, and tests/table_pool_test.cpp
+// holds them against the builder and the pool.
 static TableEntry tablePool[POOL_SIZE];
 static int32_t poolUsed;
 
