@@ -107,13 +107,18 @@ static int32_t WriteOutput(const uint8_t *bytes, int32_t count)
     return runState.failed ? Cancelled : 0;
 }
 
-// The header's local time as the file's last-write time.
+// The header's local time as the file's last-write time. A stamp that
+// names no instant (zeroed dates are common, and month 13, hour 24 or
+// second 60 occur) leaves the file the time it was written: the data is
+// good, and any made-up date would be a guess, while the FILETIME a failed
+// conversion leaves behind is whatever the stack held.
 static int32_t SetMemberTime(const MemberHeader *header)
 {
     FILETIME local, utc;
-    DosDateTimeToFileTime(header->dosDate, header->dosTime, &local);
-    LocalFileTimeToFileTime(&local, &utc);
-    return SetFileTime(outputFile, 0, 0, &utc) ? Done : WriteFailed;
+    if (DosDateTimeToFileTime(header->dosDate, header->dosTime, &local) &&
+        LocalFileTimeToFileTime(&local, &utc) && !SetFileTime(outputFile, 0, 0, &utc))
+        return WriteFailed;
+    return Done;
 }
 
 // Returns IDYES, IDNO or IDCANCEL.

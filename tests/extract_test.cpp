@@ -90,9 +90,28 @@ TEST_F(ExtractTest, TimesAndReadOnlyAttributeAreApplied)
     unix.unixTime = 1700000000;  // 2023-11-14 22:13:20 UTC
     Member ro = lzh::Stored("ro.txt", "read only", 1);
     ro.attribute = 0x21;
-    std::string file = Write("a.lzh", lzh::Archive({dos, unix, ro}));
+    std::vector<Member> members = {dos, unix, ro};
+    // MS-DOS stamps that name no instant: date 0, month 0, month 13, day 0,
+    // hour 24, minute 60, second 60. Such files keep the time of writing.
+    const uint16_t invalid[][2] = {{0, 0},      {0x5A01, 0x6000}, {0x5BA1, 0x6000}, {0x5A20, 0x6000},
+                                   {0x5A21, 0xC000}, {0x5A21, 0x6780}, {0x5A21, 0x601E}};
+    for (int level = 0; level <= 1; level++) {
+        for (const auto &stamp : invalid) {
+            members.push_back(lzh::Stored("bad" + std::to_string(members.size()), "x", level));
+            members.back().dosDate = stamp[0];
+            members.back().dosTime = stamp[1];
+        }
+    }
+    std::string file = Write("a.lzh", lzh::Archive(members));
+    time_t before = time(nullptr);
     RunResult r = Extract(file);
+    time_t after = time(nullptr);
     ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err.find("Error"), std::string::npos) << r.err;
+    for (size_t i = 3; i < members.size(); i++) {
+        time_t written = ModTime(Path("out/bad" + std::to_string(i)));
+        EXPECT_TRUE(written >= before && written <= after) << "member " << i << ": " << written;
+    }
     EXPECT_EQ(ModTime(Path("out/dos.txt")), LocalTime(2024, 7, 15, 13, 45, 30));
     EXPECT_EQ(ModTime(Path("out/unix.txt")), 1700000000);
     struct stat st;

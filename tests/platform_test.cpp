@@ -257,8 +257,10 @@ TEST_P(TimeZoneTest, SystemAndDosTimes)
     EXPECT_EQ(time & 31, 29) << "odd seconds round down to the even second";
     for (FILETIME outside : {Utc(1979, 12, 31, 23, 59, 59), Utc(2108, 1, 1, 0, 0, 0)})
         EXPECT_FALSE(FileTimeToDosDateTime(&outside, &date, &time));
-    const WORD badStamps[][2] = {{1 << 5 | 0, 0}, {13 << 5 | 1, 0}, {1 << 5 | 1, 24 << 11}, {1 << 5 | 1, 30}};
-    for (const auto &bad : badStamps)  // day 0, month 13, hour 24, second 60
+    const WORD badStamps[][2] = {{0, 0},          {0 << 5 | 1, 0},       {13 << 5 | 1, 0}, {1 << 5 | 0, 0},
+                                 {2 << 5 | 30, 0}, {1 << 5 | 1, 24 << 11}, {1 << 5 | 1, 60 << 5}, {1 << 5 | 1, 30}};
+    // date 0, month 0, month 13, day 0, 30 February, hour 24, minute 60, second 60
+    for (const auto &bad : badStamps)
         EXPECT_FALSE(DosDateTimeToFileTime(bad[0], bad[1], &ft)) << bad[0] << " " << bad[1];
 }
 
