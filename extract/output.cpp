@@ -10,22 +10,8 @@ static HANDLE outputFile;
 static const char replaceQuestion[] = "Do you want to replace the file\n";
 static const char attributeWarning[] = "\nThe R, S or H attribute is set!";
 
-// Paths are at most MAX_PATH - 1 characters, as the ANSI file functions of
-// Windows take them. A longer path is refused before anything is created,
-// so that an over-long member leaves neither a shortened name nor the
-// directories in front of it behind; systems that would accept it (long
-// path support, the host's stand-in) refuse it the same way.
-static int IsOverlongPath(const char *path)
-{
-    return StringLength(path) >= MAX_PATH;
-}
-
 int EnsureDirectory(char *path, int isFilePath, int probeOnly)
 {
-    if (!isFilePath && !probeOnly && IsOverlongPath(path)) {
-        ShowFailure("Cannot create the directory.");
-        return 0;
-    }
     if (!isFilePath && SetCurrentDirectoryA(path))
         return 1;  // it exists, and is now the current directory
     int32_t i = StringLength(path);
@@ -151,9 +137,7 @@ static int AskReplace(const char *targetPath, DWORD attributes)
 void WriteMemberFile(char *targetPath, const MemberHeader *header)
 {
     int32_t doneAtStart = runState.doneBytes;
-    if (IsOverlongPath(targetPath)) {
-        ShowFailure("Cannot write the file.");
-    } else if (EnsureDirectory(targetPath, 1, 0)) {
+    if (EnsureDirectory(targetPath, 1, 0)) {
         DWORD attributes = GetFileAttributesA(targetPath);
         if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             int answer = AskReplace(targetPath, attributes);

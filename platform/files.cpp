@@ -237,7 +237,8 @@ BOOL WINAPI CreateDirectoryA(LPCSTR name, LPSECURITY_ATTRIBUTES sa)
 {
     (void)sa;
     std::string path;
-    return UnixPathOf(name, path) && mkdir(path.c_str(), 0777) == 0;
+    // Windows keeps room for an 8.3 name inside a new directory.
+    return UnixPathOf(name, path, MAX_PATH - 12) && mkdir(path.c_str(), 0777) == 0;
 }
 
 DWORD WINAPI GetFileAttributesA(LPCSTR name)

@@ -10,8 +10,10 @@
 bool FullWindowsPath(const char *name, std::string &full);
 
 // The Linux path of a Win32 path on drive Z:. False for other drives,
-// UNC names and empty names: every file function fails on those.
-bool UnixPathOf(const char *winPath, std::string &unixPath);
+// UNC names and empty names: every file function fails on those. Also
+// false, with Windows' error code, for a name longer than MAX_PATH and a
+// full path that does not fit `room` characters with its terminator.
+bool UnixPathOf(const char *winPath, std::string &unixPath, size_t room = MAX_PATH);
 
 // FILETIME counts 100 ns ticks since 1601-01-01 UTC.
 uint64_t FileTimeTicks(const FILETIME *ft);

@@ -145,11 +145,37 @@ bool FullWindowsPath(const char *name, std::string &full)
     return ResolvePath(name, true, full);
 }
 
-bool UnixPathOf(const char *winPath, std::string &unixPath)
+static DWORD lastError;
+
+DWORD WINAPI GetLastError(void)
+{
+    return lastError;
+}
+
+void WINAPI SetLastError(DWORD code)
+{
+    lastError = code;
+}
+
+// Without long path support Windows takes no more than this: an ANSI name
+// goes through a conversion buffer of MAX_PATH + 1 characters, which a
+// longer one overflows, and the full path must fit `room` characters with
+// its terminator. Those are the limits the extractor meets on Windows, so
+// the stand-in refuses there too, with Windows' error codes. Only these
+// refusals set the last error: nothing in the extractor reads it.
+bool UnixPathOf(const char *winPath, std::string &unixPath, size_t room)
 {
     std::string full;
+    if (winPath && strlen(winPath) > MAX_PATH) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
     if (!FullWindowsPath(winPath, full) || full.compare(0, 3, "Z:\\") != 0)
         return false;
+    if (full.size() >= room) {
+        SetLastError(room == MAX_PATH ? ERROR_PATH_NOT_FOUND : ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
     unixPath = "/";
     for (size_t i = 3; i < full.size(); i++)
         unixPath += full[i] == '\\' ? '/' : full[i];
@@ -187,16 +213,17 @@ DWORD WINAPI GetCurrentDirectoryA(DWORD length, LPSTR buffer)
     return CopyOut("Z:\\" + tail, length, buffer);
 }
 
+// The current directory keeps a trailing backslash, which needs its room.
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR name)
 {
     std::string path;
-    return UnixPathOf(name, path) && chdir(path.c_str()) == 0;
+    return UnixPathOf(name, path, MAX_PATH - 1) && chdir(path.c_str()) == 0;
 }
 
 int HostPathToUnix(const char *winPath, char *out, size_t size)
 {
     std::string path;
-    if (!UnixPathOf(winPath, path) || path.size() + 1 > size)
+    if (!UnixPathOf(winPath, path, (size_t)-1) || path.size() + 1 > size)
         return 0;
     memcpy(out, path.c_str(), path.size() + 1);
     return 1;

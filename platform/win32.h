@@ -5,7 +5,8 @@
 // platform/*.cpp implements it: the Linux file system appears as drive Z:
 // with backslash paths, and the console stands in for the window system
 // (message boxes become prompts on standard error, dialogs read standard
-// input). Only what the extractor calls is declared here.
+// input). Only what the extractor calls is declared here, and the last error,
+// through which the tests see why a path was refused.
 #pragma once
 
 #ifdef _WIN32
@@ -107,6 +108,8 @@ typedef long HRESULT;
 #define FILE_ATTRIBUTE_ARCHIVE 0x20
 #define FILE_ATTRIBUTE_NORMAL 0x80
 #define GMEM_FIXED 0
+#define ERROR_PATH_NOT_FOUND 3
+#define ERROR_FILENAME_EXCED_RANGE 206
 
 #define MB_OK 0x00
 #define MB_YESNOCANCEL 0x03
@@ -162,6 +165,8 @@ HGLOBAL WINAPI GlobalAlloc(UINT flags, size_t bytes);
 HGLOBAL WINAPI GlobalFree(HGLOBAL block);
 int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b);
 [[noreturn]] void WINAPI ExitProcess(UINT code);
+DWORD WINAPI GetLastError(void);
+void WINAPI SetLastError(DWORD code);
 
 // USER32
 HWND WINAPI CreateDialogParamA(HINSTANCE instance, LPCSTR templ, HWND parent, DLGPROC proc,

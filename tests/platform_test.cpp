@@ -163,6 +163,38 @@ TEST_F(PlatformTest, ReadsSeeksAndFailuresLikeWin32)
     EXPECT_FALSE(DeleteFileA("data.bin"));
 }
 
+TEST_F(PlatformTest, PathsLongerThanWindowsTakesAreRefusedWithItsCodes)
+{
+    // Full paths of `length` characters; a directory must leave room for
+    // an 8.3 name, the current directory for its trailing backslash.
+    enum Call { File, Directory, Current };
+    const struct { Call call; size_t length; DWORD error; } cases[] = {
+        {File, 259, 0},      {File, 260, ERROR_PATH_NOT_FOUND},
+        {Directory, 247, 0}, {Directory, 248, ERROR_FILENAME_EXCED_RANGE},
+        {Current, 258, 0},   {Current, 259, ERROR_FILENAME_EXCED_RANGE},
+    };
+    for (const auto &c : cases) {
+        std::string last(c.length - winRoot.size() - 1, "fdc"[c.call]);
+        if (c.call == Current) {
+            ASSERT_EQ(mkdir((root + "/" + last).c_str(), 0777), 0);
+        }
+        std::string name = Win(last);
+        SetLastError(0);
+        BOOL done = c.call == File        ? CloseHandle(Open(name.c_str(), GENERIC_WRITE, CREATE_ALWAYS))
+                    : c.call == Directory ? CreateDirectoryA(name.c_str(), nullptr)
+                                          : SetCurrentDirectoryA(name.c_str());
+        EXPECT_EQ(done, c.error == 0) << c.length;
+        EXPECT_EQ(GetLastError(), c.error) << c.length;
+        EXPECT_EQ(GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES, c.error == 0 || c.call == Current);
+    }
+    // A name of more than MAX_PATH characters does not even get converted.
+    std::string dots;
+    while (dots.size() < MAX_PATH)
+        dots += ".\\";
+    EXPECT_EQ(GetFileAttributesA((dots + "f").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILENAME_EXCED_RANGE);
+}
+
 TEST_F(PlatformTest, ReadOnlyFilesRefuseWritingAndDeletion)
 {
     WriteUnix("locked.txt", "keep me");
