@@ -4,7 +4,8 @@
 //
 // Choices: a full path that does not fit targetDir (GetFullPathNameA
 // answers with the size it would need) counts as "Incorrect path.", and a
-// proposal that would not fit leaves the directory without the base name.
+// proposal that the edit field could not give back whole (MAX_PATH - 1
+// characters at most) leaves the directory without the base name.
 #include "shell/shell.h"
 
 // The start of a path's last component; *end becomes the path's length
@@ -52,7 +53,9 @@ void ProposeDirectoryName(void)
         if (i == baseLength)
             return;
     }
-    if (d + 1 + baseLength > MAX_PATH)
+    // The field is read back into MAX_PATH bytes, so a proposal of MAX_PATH
+    // characters would be shown with its last one and used without it.
+    if (d + 1 + baseLength >= MAX_PATH)
         return;
     dir[d] = '\\';
     CopyBytes(dir + d + 1, ownPath + j, baseLength);

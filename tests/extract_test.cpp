@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <time.h>
 
+#include <algorithm>
+
 #include "tests/cli_fixture.h"
 #include "tests/lzh_builder.h"
 
@@ -459,6 +461,19 @@ TEST_F(ExtractTest, TargetDialogProposesAndAccepts)
     cmd = "cd '" + root + "' && echo elsewhere | '" + CORVANE_SFX + "' extract -n tools.exe 2>/dev/null";
     EXPECT_EQ(system(cmd.c_str()), 0);
     EXPECT_EQ(Read(Path("tools/t.txt")), "t");
+
+    // The edit field gives back at most 259 characters: a proposal one
+    // longer is the current directory alone.
+    std::string here = "Z:" + root;
+    std::replace(here.begin(), here.end(), '/', '\\');
+    for (size_t proposal : {259u, 260u}) {
+        std::string dir(proposal - here.size() - 7, 'c');  // HERE\DIR\tools
+        ASSERT_EQ(mkdir(Path(dir).c_str(), 0777), 0);
+        cmd = "cd '" + Path(dir) + "' && '" + CORVANE_SFX + "' extract ../tools.exe </dev/null 2>'" + Path("said") + "'";
+        EXPECT_EQ(WEXITSTATUS(system(cmd.c_str())), 1);
+        std::string shown = "[" + here + "\\" + dir + (proposal == 259 ? "\\tools]" : "]");
+        EXPECT_NE(Read(Path("said")).find(shown), std::string::npos) << Read(Path("said"));
+    }
 }
 
 TEST_F(ExtractTest, IncorrectPathAsksAgain)
