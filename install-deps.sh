@@ -7,7 +7,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine xvfb xauth x11-apps imagemagick
   default-jdk-headless libjlha-java jlha-utils 7zip
-  valgrind python3 osslsigncode openssl dpkg-dev lintian
+  valgrind python3 python3-unicorn python3-capstone osslsigncode openssl dpkg-dev lintian
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Runs every test: the release build with the Windows stubs and the Wine
-# tests; every fuzz target for a bounded time (clang, libFuzzer, ASan, UBSan
-# in build-fuzz/; an input that crashes or hangs one is copied into
-# tests/fuzz/regressions/ and fails the run; longer: tests/fuzz/run.sh 600);
-# then the host code again under AddressSanitizer and UBSan.
+# Runs every test: the release build with the Windows stubs, the Wine
+# tests, the i686 stub on a CPU emulator (where ../shared/i686 exists) and
+# end-to-end runs under valgrind; every fuzz target for a bounded time
+# (clang, libFuzzer, ASan, UBSan in build-fuzz/; an input that crashes or
+# hangs one is copied into tests/fuzz/regressions/ and fails the run;
+# longer: tests/fuzz/run.sh 600); then the host code again under
+# AddressSanitizer and UBSan.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./build.sh
