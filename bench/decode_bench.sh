@@ -33,18 +33,7 @@ mkdir -p "$work/classes"
 source "$(dirname "$0")/pick.sh"
 
 list=$work/corpus.list
-if [[ ! -s $list ]]; then
-  echo "choosing the corpus..." >&2
-  MB=$((1024 * 1024))
-  {
-    pick $((24 * MB)) /usr/include \( -name '*.h' -o -name '*.hpp' -o -name '*.def' -o -name '*.inc' \)
-    pick $((8 * MB)) /usr/share/doc -not -name '*.gz'
-    pick $((3 * MB)) /usr/share/doc -name '*.gz'
-    pick $((18 * MB)) /usr/bin
-    pick $((3 * MB)) /usr/share/zoneinfo
-  } > "$list.tmp"
-  mv "$list.tmp" "$list"
-fi
+choose_corpus "$list"
 corpus_bytes=$(tr '\n' '\0' < "$list" | xargs -0 stat -c %s | awk '{ s += $1 } END { print s }')
 corpus_files=$(wc -l < "$list")
 mb() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1048576 }'; }

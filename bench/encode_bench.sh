@@ -29,22 +29,9 @@ mkdir -p "$work"
 
 source "$(dirname "$0")/pick.sh"
 
+# The decode benchmark's corpus where it has chosen one already.
 list=$build/bench/corpus.list
-if [[ ! -s $list ]]; then
-  list=$work/corpus.list
-  if [[ ! -s $list ]]; then
-    echo "choosing the corpus..." >&2
-    MB=$((1024 * 1024))
-    {
-      pick $((24 * MB)) /usr/include \( -name '*.h' -o -name '*.hpp' -o -name '*.def' -o -name '*.inc' \)
-      pick $((8 * MB)) /usr/share/doc -not -name '*.gz'
-      pick $((3 * MB)) /usr/share/doc -name '*.gz'
-      pick $((18 * MB)) /usr/bin
-      pick $((3 * MB)) /usr/share/zoneinfo
-    } > "$list.tmp"
-    mv "$list.tmp" "$list"
-  fi
-fi
+[[ -s $list ]] || { list=$work/corpus.list; choose_corpus "$list"; }
 corpus=$work/corpus.tar
 if [[ ! -f $corpus || $list -nt $corpus ]]; then
   echo "writing $corpus..." >&2
