@@ -1,6 +1,10 @@
 // The decoders through the real frame and dispatcher, over packed bits
-// written by hand or by the small models here. Expected output is the text
-// encoded or what a plain model of the dictionary copies, never the decoders'.
+// written by hand or by the small models here, and the places where they
+// leave their fast runs for the careful operations: copies that overlap or
+// pass the window's end, items that straddle a chunk's end at every bit
+// offset, matches that end on a block's or the member's end, packed data cut
+// inside a fast run. Expected output is the data encoded or what a plain
+// model of the window copies, never the decoders'.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -12,6 +16,7 @@
 
 #include "decode/decode.h"
 #include "platform/host.h"
+#include "tools/lzh_encoder.h"
 
 namespace {
 
@@ -82,18 +87,20 @@ struct Lcg {
     uint32_t Next(uint32_t bound) { return ((state = state * 1103515245u + 12345u) >> 8) % bound; }
 };
 
-// LZ77 over the bytes before output position 0 (`before`, whose last byte
-// is the one just before it) and the output itself.
+// The output window as the definition has it: byte p at index p mod
+// 65,536, a match copied one byte at a time from `distance` behind, its
+// source wrapping at the window's end; it starts from the window as the
+// decoder will find it after its own initial fill.
 struct WindowModel {
-    Bytes before, out;
-    explicit WindowModel(const Bytes &initial = Bytes(65536, ' ')) : before(initial) {}
-    WindowModel &Literal(uint8_t c) { return out.push_back(c), *this; }
-    WindowModel &Match(int64_t distance, int length)
+    Bytes ring, out;
+    explicit WindowModel(const Bytes &initial = Bytes(WINDOW_SIZE, ' ')) : ring(initial) {}
+    uint32_t Pos() const { return (uint32_t)out.size() & (WINDOW_SIZE - 1); }
+    WindowModel &Literal(uint8_t c) { return ring[Pos()] = c, out.push_back(c), *this; }
+    WindowModel &Match(uint32_t distance, int length)
     {
-        for (int i = 0; i < length; i++) {
-            int64_t p = (int64_t)out.size() - distance;
-            out.push_back(p >= 0 ? out[(size_t)p] : before[before.size() - (size_t)-p]);
-        }
+        uint32_t from = (Pos() - distance) & (WINDOW_SIZE - 1);
+        for (int i = 0; i < length; i++)
+            Literal(ring[(from + (uint32_t)i) & (WINDOW_SIZE - 1)]);
         return *this;
     }
 };
@@ -155,6 +162,9 @@ protected:
         Outcome o = {DecodeMember(&header, Collect), {}};
         o.output.swap(sunk);
         CloseHandle(in);
+        // The packed data was read to its end and not a byte further.
+        EXPECT_TRUE(o.exit != Done || originalSize == 0 || archiveInput.readPosition == (int32_t)packed.size())
+            << "read " << archiveInput.readPosition << " of " << packed.size() << " packed bytes";
         return o;
     }
 
@@ -471,9 +481,9 @@ struct Lh1Model {
 // The 60 window bytes below the 4,036 spaces keep what they held: marked.
 Bytes MarkLh1Window()
 {
-    Bytes before(4096, ' ');
+    Bytes before(WINDOW_SIZE, ' ');
     for (int i = 0; i < 60; i++)
-        before[(size_t)i] = shared.window[61440 + i] = (uint8_t)(0xC0 + i);
+        before[61440 + (size_t)i] = shared.window[61440 + i] = (uint8_t)(0xC0 + i);
     return before;
 }
 
@@ -486,7 +496,7 @@ TEST_F(DecoderTest, Lh1FreshTreeAndPositions)
     // Position 4095 reaches the oldest of the 60 bytes that are not set.
     Bytes before = MarkLh1Window();
     ExpectDecodes("lh1", BitWriter().Text("10001100 11111111 111111").bytes,
-                  Bytes(before.begin(), before.begin() + 3));
+                  Bytes(before.begin() + 61440, before.begin() + 61443));
 
     // Length 60 from 4095 copies all 60, position 11 (0x05, then 1) reads
     // them back, and position 62 (0x00, then 62) reads that.
@@ -604,6 +614,211 @@ TEST_F(DecoderTest, EmptyMembersAndOverlongOutput)
     Outcome o = Decode("lh5", BitWriter().Constants(1, 0, 'a', 0).Constants(1, 0, 266, 0).bytes, 5);
     EXPECT_EQ(o.exit, Damaged);
     EXPECT_EQ(o.output, Str("aaaaa"));
+}
+
+// ======================================================================
+// The fast runs
+
+TEST(FastCopy, ForwardCopyAtEveryOverlapAndMatchesPastTheWindowEnd)
+{
+    // Destination minus source from -24 to 24 (0: onto itself), every
+    // length to 40: what a one-at-a-time forward copy leaves, nothing
+    // touched outside the destination.
+    for (int gap = -24; gap <= 24; gap++) {
+        for (int count = 0; count <= 40; count++) {
+            uint8_t expected[128], actual[128];
+            for (int i = 0; i < 128; i++)
+                expected[i] = actual[i] = (uint8_t)(i * 37 + 11);
+            for (int i = 0; i < count; i++)
+                expected[48 + i] = expected[48 - gap + i];
+            CopyForward(actual + 48, actual + 48 - gap, count);
+            EXPECT_EQ(memcmp(expected, actual, sizeof actual), 0) << "gap " << gap << ", count " << count;
+        }
+    }
+    // Sources before index 0 continue from the window's end and come back
+    // to its start; distances of 65,536 and more reach ahead of the write
+    // position. A match ends before the block does: the destination never wraps.
+    Lcg lcg = {7};
+    for (int i = 0; i < WINDOW_SIZE; i++)
+        shared.window[i] = (uint8_t)lcg.Next(256);
+    for (int32_t pos : {0, 3, 17, 40000}) {
+        std::vector<int32_t> distances = {65530, 65535, 65536, 65537, 65541, 131072, 131100};
+        for (int32_t d = 1; d <= 24; d++)
+            distances.push_back(d);
+        for (int32_t d = pos > 8 ? pos - 8 : 25; d <= pos + 24; d++)
+            distances.push_back(d);
+        for (int32_t distance : distances) {
+            for (int32_t length : {1, 2, 3, 7, 8, 9, 24, 40}) {
+                Bytes expected(shared.window, shared.window + WINDOW_SIZE);
+                for (int32_t i = 0; i < length; i++)
+                    expected[(size_t)(pos + i)] = expected[(size_t)((pos - distance + i) & (WINDOW_SIZE - 1))];
+                CopyMatchInBlock(pos, distance, length);
+                ASSERT_EQ(memcmp(expected.data(), shared.window, WINDOW_SIZE), 0)
+                    << "pos " << pos << ", distance " << distance << ", length " << length;
+            }
+        }
+    }
+}
+
+// An -lzs- or -lz5- member of `size` bytes after `lead` literals (each
+// shifts every later item against the chunk ends), with matches of every
+// length from every ring slot, often steered to end exactly on a block end
+// and always at the member's end. -lz5- items come eight to a flag byte.
+Bytes LarcMember(bool lz5, size_t size, int lead, uint32_t seed, Bytes *expected)
+{
+    Bytes initial(shared.window, shared.window + WINDOW_SIZE);
+    const int ringSize = lz5 ? 4096 : 2048, shortest = lz5 ? 3 : 2, ahead = lz5 ? 18 : 17;
+    for (int t = 0, b = -18; t < ringSize; t++, b++)
+        initial[(size_t)(WINDOW_SIZE - ringSize + t)] = !lz5 || b < 0 ? ' ' : b < 3328 ? (uint8_t)(b / 13)
+            : b < 3584 ? (uint8_t)(b - 3328) : b < 3840 ? (uint8_t)(255 - (b - 3584)) : b < 3968 ? 0 : ' ';
+    WindowModel model(initial);
+    BitWriter w;
+    Lcg lcg = {seed};
+    size_t flagAt = 0;
+    for (int item = 0; model.out.size() < size; item++) {
+        if (lz5 && item % 8 == 0)
+            flagAt = w.bytes.size(), w.Put(0, 8);
+        size_t left = size - model.out.size(), toBlockEnd = WINDOW_SIZE - model.out.size() % WINDOW_SIZE;
+        int length = shortest + (int)lcg.Next(16);
+        bool steer = lead <= 0 && left >= (size_t)shortest && left < (size_t)shortest + 16;
+        if (steer)
+            length = (int)left;
+        else if (toBlockEnd >= (size_t)shortest && toBlockEnd < (size_t)shortest + 16 && lcg.Next(2))
+            length = (int)toBlockEnd;
+        if (!steer && (lead > 0 || (size_t)length > left || lcg.Next(3) == 0)) {
+            uint8_t c = (uint8_t)lcg.Next(256);
+            if (lz5)
+                w.bytes[flagAt] |= (uint8_t)(1 << (item % 8)), w.Put(c, 8);
+            else
+                w.Put(1, 1).Put(c, 8);
+            model.Literal(c), lead--;
+            continue;
+        }
+        uint32_t slot = lcg.Next((uint32_t)ringSize);
+        if (lz5)
+            w.Put(slot & 0xFF, 8).Put(slot >> 8, 4).Put((uint32_t)(length - 3), 4);
+        else
+            w.Put(0, 1).Put(slot, 11).Put((uint32_t)length - 2, 4);
+        model.Match((model.Pos() - slot - (uint32_t)ahead) & (uint32_t)(ringSize - 1), length);
+    }
+    *expected = model.out;
+    return w.bytes;
+}
+
+TEST_F(DecoderTest, LarcItemsAcrossChunkAndBlockEnds)
+{
+    // Three blocks and more than three chunks each; every lead shifts the
+    // items against the chunk ends, -lzs- by 9 bits, -lz5- by a byte.
+    for (int lz5 = 0; lz5 <= 1; lz5++) {
+        const char *method = lz5 ? "lz5" : "lzs";
+        for (int lead = 0; lead < 9; lead++) {
+            SCOPED_TRACE(std::string(method) + " lead " + std::to_string(lead));
+            Bytes expected;
+            Bytes packed = LarcMember(lz5, 3 * WINDOW_SIZE + 100 + (size_t)lead, lead, 11u + (uint32_t)lead, &expected);
+            ASSERT_GT(packed.size(), 3u * CHUNK_SIZE);
+            ExpectDecodes(method, packed, expected);
+        }
+        // Members that end exactly at a block end, after a match that does.
+        for (uint32_t seed = 1; seed <= 4; seed++) {
+            Bytes expected;
+            Bytes packed = LarcMember(lz5, (size_t)(2 - lz5) * WINDOW_SIZE, 0, seed, &expected);
+            ExpectDecodes(method, packed, expected);
+        }
+    }
+}
+
+TEST_F(DecoderTest, LongestCodesAcrossChunkEnds)
+{
+    // Every item as long as an item can be: a literal or a match length of
+    // 16 bits, a 13-bit position code and 12 extra bits (41 bits and 256
+    // bytes per match), after `lead` 1-bit literals that shift them against
+    // the chunk ends. A fast run that misjudged the bytes an item can take
+    // would read past a chunk.
+    enum { LONG_LITERAL = 'z', SHORT_LITERAL = 'x', LONG_MATCH = 509 };
+    for (int lead = 0; lead < 8; lead++) {
+        SCOPED_TRACE(lead);
+        Code lengths, literals, positions;
+        lengths.len.assign(19, 4);
+        std::fill(lengths.len.begin() + 13, lengths.len.end(), 5);
+        literals.len.assign(510, 0);  // a comb: 1, 2, ..., 15, 16, 16
+        for (int len = 2; len <= 15; len++)
+            literals.len[(size_t)len - 2] = len;
+        literals.len[SHORT_LITERAL] = 1, literals.len[LONG_LITERAL] = 16, literals.len[LONG_MATCH] = 16;
+        for (int i = 0; i < 14; i++)
+            positions.len.push_back(i < 12 ? i + 1 : 13);
+        BitWriter w;
+        PutBlockHeader(w, (uint32_t)(lead + 4500), lengths, literals, positions, 4);
+        WindowModel model;
+        Lcg lcg = {31u + (uint32_t)lead};
+        for (int i = 0; i < lead + 4500; i++) {
+            if (i < lead || lcg.Next(4) == 0) {
+                uint8_t c = i < lead ? SHORT_LITERAL : LONG_LITERAL;
+                literals.Put(w, c), model.Literal(c);
+                continue;
+            }
+            uint32_t extra = lcg.Next(1 << 12);
+            literals.Put(w, LONG_MATCH), positions.Put(w, 13), w.Put(extra, 12);
+            model.Match((1u << 12) + extra + 1, LONG_MATCH - 253);
+        }
+        ASSERT_GT(w.bytes.size(), 2u * CHUNK_SIZE);
+        ExpectDecodes("lh5", w.bytes, model.out);
+    }
+}
+
+TEST_F(DecoderTest, StaticHuffmanRoundTripsAndCutsInsideFastRuns)
+{
+    // Data whose matches have every short distance, cross block ends and
+    // copy from across the window's end: runs, short periods, and words and
+    // runs with repeats from up to 32 KiB back.
+    std::vector<Bytes> inputs = {Bytes(200000, 'a')};
+    Lcg lcg = {5};
+    for (size_t period = 2; period <= 9; period++) {
+        Bytes data;
+        for (size_t i = 0; i < period; i++)
+            data.push_back((uint8_t)lcg.Next(256));
+        while (data.size() < WINDOW_SIZE + 3000 + period)
+            data.insert(data.end(), data.begin(), data.begin() + (long)period);
+        inputs.push_back(data);
+    }
+    for (size_t size : {65535, 65536, 65537, 200003}) {
+        Bytes data;
+        while (data.size() < size) {
+            uint32_t kind = lcg.Next(10);
+            if (kind < 6) {
+                for (uint32_t n = 2 + lcg.Next(7); n > 0; n--)
+                    data.push_back((uint8_t)('a' + lcg.Next(6)));
+                data.push_back(' ');
+            } else if (kind < 7) {
+                data.insert(data.end(), 1 + lcg.Next(300), (uint8_t)lcg.Next(256));
+            } else if (kind < 9 && data.size() > 40) {
+                size_t from = data.size() - 1 - lcg.Next((uint32_t)std::min<size_t>(data.size() - 1, 32000));
+                for (size_t i = 0, n = 3 + lcg.Next(260); i < n; i++)
+                    data.push_back(data[from + i]);
+            } else {
+                data.push_back((uint8_t)lcg.Next(256));
+            }
+        }
+        data.resize(size);
+        inputs.push_back(data);
+    }
+    for (int lh6 = 0; lh6 <= 1; lh6++) {
+        const LzhMethodParams &params = lh6 ? kLh6Params : kLh5Params;
+        const char *method = lh6 ? "lh6" : "lh5";
+        for (const Bytes &data : inputs) {
+            SCOPED_TRACE(std::string(method) + ", " + std::to_string(data.size()) + " bytes");
+            Bytes packed;
+            PackLzh(data.data(), data.size(), params, DefaultLzhEffort(params), &packed);
+            ExpectDecodes(method, packed, data);
+            // Cut short, the member ends as damage; what came out before is
+            // the data's own, whole blocks only.
+            for (size_t cut = 1; cut < packed.size(); cut += 1 + packed.size() / 7) {
+                Outcome o = Decode(method, Bytes(packed.begin(), packed.begin() + (long)cut), (uint32_t)data.size(), &data);
+                EXPECT_EQ(o.exit, Damaged) << "cut at " << cut;
+                EXPECT_EQ(o.output.size() % WINDOW_SIZE, 0u) << "cut at " << cut;
+                EXPECT_TRUE(std::equal(o.output.begin(), o.output.end(), data.begin())) << "cut at " << cut;
+            }
+        }
+    }
 }
 
 }  // namespace
