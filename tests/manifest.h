@@ -13,6 +13,7 @@ struct ManifestEntry {
     int level, attribute;
     long long mtime;  // UTC seconds given to the encoder
     size_t packedOffset, packedSize;
+    int ringEdgeMatches;  // -lzs-/-lz5- matches one whole ring back (see tests/java)
 };
 
 // The members of `archive`, or of every archive for "".
@@ -25,9 +26,10 @@ inline std::vector<ManifestEntry> ReadManifest(const std::string &testData, cons
         std::istringstream in(line);
         for (std::string cell; std::getline(in, cell, '\t');)
             c.push_back(cell);
-        if (c.size() >= 10 && c[0][0] != '#' && (archive.empty() || c[0] == archive))
+        if (c.size() >= 11 && c[0][0] != '#' && (archive.empty() || c[0] == archive))
             entries.push_back({c[0], c[2], c[3], c[4], c[5], atoi(c[1].c_str()), atoi(c[7].c_str()),
-                               atoll(c[6].c_str()), (size_t)atoll(c[8].c_str()), (size_t)atoll(c[9].c_str())});
+                               atoll(c[6].c_str()), (size_t)atoll(c[8].c_str()), (size_t)atoll(c[9].c_str()),
+                               atoi(c[10].c_str())});
     }
     return entries;
 }
