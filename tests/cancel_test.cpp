@@ -2,13 +2,9 @@
 // on a chosen output block: the member being decoded is removed, earlier
 // ones stay, nothing more is asked, and the run ends with 1. Answered No,
 // the member is written completely.
-#include <sys/stat.h>
-
-#include <fstream>
-#include <sstream>
-
 #include "tests/cli_fixture.h"
 #include "tests/lzh_builder.h"
+#include "tests/manifest.h"
 #include "tests/run_in_process.h"
 
 namespace {
@@ -58,25 +54,15 @@ TEST_F(CancelTest, StoredMemberCancelledYesAndNo)
 TEST_F(CancelTest, CompressedMemberCancelledInTheMiddle)
 {
     std::string data = CORVANE_TEST_DATA;
-    std::ifstream manifest(data + "/manifest.tsv");
-    ASSERT_TRUE(manifest) << "test archives missing";
-    std::string line;
     int blocksBefore = 0;
     std::vector<std::string> before;
-    while (std::getline(manifest, line)) {
-        std::istringstream f(line);
-        std::string archive, level, kind, method, path, input;
-        f >> archive >> level >> kind >> method >> path >> input;
-        if (archive != "lh5-l1.lzh")
-            continue;
-        if (path == "mixed.bin")
+    for (const ManifestEntry &m : ReadManifest(data, "lh5-l1.lzh")) {
+        if (m.path == "mixed.bin")
             break;
-        struct stat st;
-        ASSERT_EQ(stat((data + "/inputs/" + input).c_str(), &st), 0);
-        blocksBefore += (int)((st.st_size + 65535) / 65536);
-        before.push_back(path);
+        blocksBefore += (int)((Read(data + "/inputs/" + m.input).size() + 65535) / 65536);
+        before.push_back(m.path);
     }
-    ASSERT_FALSE(before.empty());
+    ASSERT_FALSE(before.empty()) << "test archives missing";
     std::string said;
     EXPECT_EQ(Run(data + "/lh5-l1.lzh", "y\n", blocksBefore + 10, said), 1);
     EXPECT_NE(said.find(kReally), std::string::npos) << said;
