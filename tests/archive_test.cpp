@@ -76,6 +76,8 @@ TEST_F(ArchiveFile, ReadsSeeksAndTheirFailures)
 
     ASSERT_TRUE(SeekArchive(2980, 0));
     EXPECT_EQ(ReadArchive(buf, 21), 0);  // 20 bytes remain
+    ASSERT_TRUE(SeekArchive(2500, 0));
+    EXPECT_EQ(ReadArchive(buf, 600), 0);  // a direct read, 500 bytes remain
     EXPECT_EQ(SeekArchive(4000, 0), 1);  // beyond the end: the seek itself succeeds
     EXPECT_EQ(ReadArchive(buf, 1), 0);
     ResetArchiveInput();
