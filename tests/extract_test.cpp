@@ -144,6 +144,10 @@ TEST_F(ExtractTest, FirstMemberNamedBangIsSkippedOnlyInFirstPlace)
     EXPECT_FALSE(Exists(Path("out/dir")));
     EXPECT_EQ(Read(Path("out/a.txt")), "a");
     EXPECT_EQ(Read(Path("out/!")), "later");
+    // Only "!" is passed over: another one-character first member is data.
+    r = Extract(Write("b.exe", lzh::SelfExtracting(lzh::Archive({lzh::Stored("x", "x")}))));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Read(Path("out/x")), "x");
 }
 
 // (0x1A tails and a missing end mark: the damaged corpus.)
