@@ -5,19 +5,13 @@
 #include "tools/archive_writer.h"
 
 #include <errno.h>
-#include <fcntl.h>
-#include <iconv.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
 
 #include "core/core.h"
 #include "tools/lzh_encoder.h"
 #include "tools/progress_bar.h"
+#include "tools/system.h"
 
 enum {
     kDosReadOnly = 0x01,
@@ -29,24 +23,6 @@ enum {
 // ---------------------------------------------------------------------------
 // Names.
 
-// The code point at the start of bytes that did not convert, or -1 when
-// they are not UTF-8 at all.
-static int32_t CodePointAt(const char *bytes, size_t count)
-{
-    iconv_t toUtf32 = iconv_open("UTF-32LE", "UTF-8");
-    if (toUtf32 == (iconv_t)-1)
-        return -1;
-    char *in = (char *)bytes, out[4], *outp = out;
-    size_t inLeft = count, outLeft = sizeof out;
-    // Stops with E2BIG once the first character is out, or EILSEQ/EINVAL.
-    iconv(toUtf32, &in, &inLeft, &outp, &outLeft);
-    iconv_close(toUtf32);
-    if (outLeft != 0)
-        return -1;
-    return (int32_t)((uint8_t)out[0] | (uint8_t)out[1] << 8 | (uint8_t)out[2] << 16 |
-                     (uint32_t)(uint8_t)out[3] << 24);
-}
-
 static std::string CodeName(int32_t codePoint)
 {
     char name[16];
@@ -57,26 +33,19 @@ static std::string CodeName(int32_t codePoint)
 bool Utf8ToOem(const std::string &utf8, std::string *oem, std::string *error)
 {
     oem->clear();
-    iconv_t toOem = iconv_open("IBM437", "UTF-8");
-    if (toOem == (iconv_t)-1) {
-        *error = std::string("the C library cannot convert to code page 437: ") + strerror(errno);
-        return false;
-    }
-    // One byte per character at most.
-    std::string out(utf8.size(), '\0');
-    char *in = (char *)utf8.data(), *outp = &out[0];
-    size_t inLeft = utf8.size(), outLeft = out.size();
-    bool ok = iconv(toOem, &in, &inLeft, &outp, &outLeft) != (size_t)-1;
-    iconv_close(toOem);
-    if (!ok) {
-        int32_t refused = CodePointAt(in, inLeft);
+    std::string out;
+    int32_t refused;
+    if (!ConvertToCodePage437(utf8, &out, &refused)) {
+        if (refused == kNoConverter) {
+            *error = "the C library cannot convert to code page 437";
+            return false;
+        }
         *error = "the name \"" + utf8 + "\" " +
                  (refused < 0 ? std::string("is not valid UTF-8")
                               : "holds " + CodeName(refused) +
                                     ", which code page 437 (the names' code page) cannot hold");
         return false;
     }
-    out.resize(out.size() - outLeft);
     // Byte 0xFF is U+00A0 in the code page, and a separator in headers.
     size_t separator = out.find_first_of("\\\xFF");
     if (separator != std::string::npos) {
@@ -94,9 +63,8 @@ bool Utf8ToOem(const std::string &utf8, std::string *oem, std::string *error)
 
 uint32_t UnixToDosDateTime(int64_t mtime)
 {
-    time_t t = (time_t)mtime;
     struct tm local;
-    if (!localtime_r(&t, &local) || local.tm_year < 80)
+    if (!LocalTimeOf(mtime, &local) || local.tm_year < 80)
         return 0x00210000; // 1 January 1980 00:00:00, the first MS-DOS day
     if (local.tm_year > 207)
         return 0xFF9FBF7D; // 31 December 2107 23:59:58, the last
@@ -282,47 +250,35 @@ static void OnPackProgress(void *context, uint64_t done)
     DrawProgressBar((ProgressBar *)context, done);
 }
 
-// The whole content of a file, mapped.
-struct MappedFile {
-    const uint8_t *data;
-    size_t size;
-};
-
-static bool MapFile(const MemberSource &m, MappedFile *file, std::string *error)
+static bool TooLarge(const MemberSource &m, std::string *error)
 {
-    file->data = nullptr;
-    file->size = 0;
-    int fd = open(m.sourcePath.c_str(), O_RDONLY);
-    struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0) {
-        *error = "cannot read " + m.sourcePath + ": " + strerror(errno);
-        if (fd >= 0)
-            close(fd);
-        return false;
-    }
-    if (st.st_size > kMaxMemberSize) {
-        close(fd);
-        *error = m.sourcePath + " is too large for an archive member (at most 2 GiB - 1 bytes)";
-        return false;
-    }
-    file->size = (size_t)st.st_size;
-    if (file->size > 0) {
-        void *p = mmap(nullptr, file->size, PROT_READ, MAP_PRIVATE, fd, 0);
-        if (p == MAP_FAILED) {
-            *error = "cannot read " + m.sourcePath + ": " + strerror(errno);
-            close(fd);
-            return false;
-        }
-        file->data = (const uint8_t *)p;
-    }
-    close(fd);
-    return true;
+    *error = m.sourcePath + " is too large for an archive member (at most 2 GiB - 1 bytes)";
+    return false;
 }
 
-static void UnmapFile(MappedFile *file)
+// The whole content of a file, to its end as it is now.
+static bool ReadMemberFile(const MemberSource &m, std::vector<uint8_t> *data, std::string *error)
 {
-    if (file->size > 0)
-        munmap((void *)file->data, file->size);
+    if (m.size > kMaxMemberSize)
+        return TooLarge(m, error);
+    FILE *f = OpenFile(m.sourcePath.c_str(), "rb");
+    if (!f) {
+        *error = "cannot read " + m.sourcePath + ": " + strerror(errno);
+        return false;
+    }
+    data->clear();
+    data->reserve((size_t)m.size);
+    uint8_t chunk[65536];
+    size_t n;
+    while (data->size() <= kMaxMemberSize && (n = fread(chunk, 1, sizeof chunk, f)) > 0)
+        data->insert(data->end(), chunk, chunk + n);
+    bool ok = !ferror(f);
+    fclose(f);
+    if (!ok) {
+        *error = "cannot read " + m.sourcePath;
+        return false;
+    }
+    return data->size() <= kMaxMemberSize || TooLarge(m, error);
 }
 
 // Splits "a/b/c" into the directory "a/b/" and the name "c", both in code
@@ -366,26 +322,26 @@ static bool WriteMember(const MemberSource &m, const ArchiveOptions &options, Pr
         return AppendMemberHeader(f, options.level, options.level1HeaderCrc, archive, error);
     }
 
-    MappedFile file;
-    if (!MapFile(m, &file, error))
+    std::vector<uint8_t> file;
+    if (!ReadMemberFile(m, &file, error))
         return false;
     f.attribute = (uint8_t)(kDosArchive | (m.readOnly ? kDosReadOnly : 0));
-    f.originalSize = (uint32_t)file.size;
-    f.dataCrc = Crc16(0, file.data, file.size);
+    f.originalSize = (uint32_t)file.size();
+    f.dataCrc = Crc16(0, file.data(), file.size());
     progress->name = m.memberPath.c_str();
 
     std::vector<uint8_t> packed;
     bool stored = options.method == 0;
     if (!stored) {
         const LzhMethodParams &params = options.method == 6 ? kLh6Params : kLh5Params;
-        PackLzh(file.data, file.size, params,
+        PackLzh(file.data(), file.size(), params,
                 options.best ? BestLzhEffort(params) : DefaultLzhEffort(params), &packed,
                 OnPackProgress, progress);
-        stored = options.storeIfLarger && packed.size() >= file.size;
+        stored = options.storeIfLarger && packed.size() >= file.size();
     }
     if (stored) {
         memcpy(f.method, "-lh0-", 6);
-        f.packedSize = (uint32_t)file.size;
+        f.packedSize = (uint32_t)file.size();
     } else {
         memcpy(f.method, options.method == 6 ? "-lh6-" : "-lh5-", 6);
         f.packedSize = (uint32_t)packed.size();
@@ -393,12 +349,11 @@ static bool WriteMember(const MemberSource &m, const ArchiveOptions &options, Pr
     bool ok = AppendMemberHeader(f, options.level, options.level1HeaderCrc, archive, error);
     if (ok) {
         if (stored)
-            archive->insert(archive->end(), file.data, file.data + file.size);
+            archive->insert(archive->end(), file.begin(), file.end());
         else
             archive->insert(archive->end(), packed.begin(), packed.end());
-        FinishProgressMember(progress, file.size);
+        FinishProgressMember(progress, file.size());
     }
-    UnmapFile(&file);
     return ok;
 }
 

@@ -5,7 +5,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
+
+#include "tools/system.h"
 
 static const CommandOption helpOption = {"help", 'h', 0, "this text"};
 
@@ -163,8 +164,11 @@ bool ParseNumber(const char *text, int64_t low, int64_t high, int64_t *number)
 // read, which helps nobody on a command line.
 bool CheckReadable(const char *file)
 {
-    if (access(file, R_OK) == 0)
-        return true;
-    fprintf(stderr, "corvane-sfx: cannot read %s: %s\n", file, strerror(errno));
-    return false;
+    FILE *f = OpenFile(file, "rb");
+    if (!f) {
+        fprintf(stderr, "corvane-sfx: cannot read %s: %s\n", file, strerror(errno));
+        return false;
+    }
+    fclose(f);
+    return true;
 }

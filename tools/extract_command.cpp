@@ -7,10 +7,10 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "platform/host.h"
 #include "shell/shell.h"
 #include "tools/cli.h"
 #include "tools/members.h"
+#include "tools/system.h"
 
 enum { kOverwrite = 256, kKeepGoing, kIgnoreFreeSpace, kRunSetup };
 
@@ -112,21 +112,7 @@ int CommandExtract(int argc, char **argv)
                                                             : "expected exactly one file");
     if (!CheckReadable(operands[0]))
         return kExitFailure;
-    HostSetModulePath(operands[0]);
-    if (target || scripted)
-        HostSetTargetAnswer(target ? target : "");
-    if (scripted) {
-        // Whatever is still asked (the target dialog again after a path it
-        // refused) meets the end of input, and reads nothing.
-        FILE *nothing = fopen("/dev/null", "r");
-        if (!nothing) {
-            perror("corvane-sfx: /dev/null");
-            return kExitFailure;
-        }
-        HostSetConsoleInput(nothing);
-        HostSetAnswers(scriptedAnswers);
-    }
-    int exitCode = RunSelfExtractor();
+    int exitCode = RunExtractorOn(operands[0], target, scripted ? scriptedAnswers : nullptr);
     // Going on after a failure clears the run's failure flag; a script
     // still has to learn that a member is missing.
     if (scriptedAnswers[kStopAfterFailure].answer == IDNO && scriptedAnswers[kStopAfterFailure].asked)

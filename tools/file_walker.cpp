@@ -3,20 +3,18 @@
 // the same archive on any machine.
 #include "tools/file_walker.h"
 
-#include <dirent.h>
-#include <errno.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <map>
 #include <set>
-#include <utility>
+
+#include "tools/system.h"
 
 struct WalkState {
     std::vector<MemberSource> *members;
-    std::set<std::pair<dev_t, ino_t>> openDirectories; // the directories being walked, for loops
+    std::set<std::string> openDirectories;         // identities of the directories being walked
     std::map<std::string, std::string> takenNames;     // case-folded name -> the name as given
     std::string *error;
 };
@@ -51,49 +49,42 @@ static bool Walk(WalkState *walk, const std::string &sourcePath, const std::stri
 static bool AddEntry(WalkState *walk, const std::string &sourcePath, const std::string &memberPath,
                      bool contentsOnly)
 {
-    struct stat st;
-    if (stat(sourcePath.c_str(), &st) != 0)
-        return Fail(walk, "cannot read " + sourcePath + ": " + strerror(errno));
-    if (S_ISDIR(st.st_mode)) {
+    PathStatus st;
+    std::string why;
+    if (!QueryPath(sourcePath, &st, &why))
+        return Fail(walk, "cannot read " + sourcePath + ": " + why);
+    if (st.isDirectory) {
         if (!contentsOnly) {
             if (!TakeName(walk, memberPath))
                 return false;
-            walk->members->push_back({sourcePath, memberPath, true, (st.st_mode & S_IWUSR) == 0,
-                                      (int64_t)st.st_mtime, 0});
+            walk->members->push_back({sourcePath, memberPath, true, st.readOnly, st.mtime, 0});
         }
-        auto key = std::make_pair(st.st_dev, st.st_ino);
-        if (!walk->openDirectories.insert(key).second)
+        if (!walk->openDirectories.insert(st.identity).second)
             return Fail(walk, sourcePath + " leads back into a directory above it");
         bool ok = Walk(walk, sourcePath, contentsOnly ? std::string() : memberPath);
-        walk->openDirectories.erase(key);
+        walk->openDirectories.erase(st.identity);
         return ok;
     }
-    if (!S_ISREG(st.st_mode)) {
+    if (!st.isFile) {
         fprintf(stderr, "corvane-sfx: skipping %s: not a file or directory\n", sourcePath.c_str());
         return true;
     }
     if (!TakeName(walk, memberPath))
         return false;
-    walk->members->push_back({sourcePath, memberPath, false, (st.st_mode & S_IWUSR) == 0,
-                              (int64_t)st.st_mtime, (uint64_t)st.st_size});
+    walk->members->push_back({sourcePath, memberPath, false, st.readOnly, st.mtime, st.size});
     return true;
 }
 
 // The entries of one directory, sorted by the bytes of their names.
 static bool Walk(WalkState *walk, const std::string &sourcePath, const std::string &memberPath)
 {
-    DIR *dir = opendir(sourcePath.c_str());
-    if (!dir)
-        return Fail(walk, "cannot read " + sourcePath + ": " + strerror(errno));
     std::vector<std::string> names;
-    while (struct dirent *entry = readdir(dir)) {
-        if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
-            names.push_back(entry->d_name);
-    }
-    closedir(dir);
+    std::string why;
+    if (!ListDirectory(sourcePath, &names, &why))
+        return Fail(walk, "cannot read " + sourcePath + ": " + why);
     std::sort(names.begin(), names.end());
     std::string prefix = sourcePath;
-    if (prefix.empty() || prefix.back() != '/')
+    if (prefix.empty() || !strchr(kPathSeparators, prefix.back()))
         prefix += '/';
     for (const std::string &name : names) {
         std::string member = memberPath.empty() ? name : memberPath + "/" + name;
@@ -106,13 +97,14 @@ static bool Walk(WalkState *walk, const std::string &sourcePath, const std::stri
 // The last component of a path, and whether only the contents are meant.
 static std::string BaseName(const std::string &path, bool *contentsOnly)
 {
-    *contentsOnly = path.empty() || path.back() == '/';
+    auto separator = [](char c) { return c && strchr(kPathSeparators, c); };
+    *contentsOnly = path.empty() || separator(path.back());
     std::string trimmed = path;
-    while (trimmed.size() > 1 && trimmed.back() == '/')
+    while (trimmed.size() > 1 && separator(trimmed.back()))
         trimmed.pop_back();
-    size_t slash = trimmed.rfind('/');
+    size_t slash = trimmed.find_last_of(kPathSeparators);
     std::string base = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
-    if (base == "." || base == ".." || base.empty() || base == "/")
+    if (base == "." || base == ".." || base.empty())
         *contentsOnly = true;
     return base;
 }
@@ -127,10 +119,11 @@ bool CollectMembers(const std::vector<std::string> &paths, std::vector<MemberSou
     for (const std::string &path : paths) {
         bool contentsOnly;
         std::string base = BaseName(path, &contentsOnly);
-        struct stat st;
-        if (stat(path.c_str(), &st) != 0)
-            return Fail(&walk, "cannot read " + path + ": " + strerror(errno));
-        if (contentsOnly && !S_ISDIR(st.st_mode))
+        PathStatus st;
+        std::string why;
+        if (!QueryPath(path, &st, &why))
+            return Fail(&walk, "cannot read " + path + ": " + why);
+        if (contentsOnly && !st.isDirectory)
             return Fail(&walk, path + " is not a directory");
         if (!AddEntry(&walk, path, base, contentsOnly))
             return false;

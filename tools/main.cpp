@@ -6,6 +6,7 @@
 #include "tools/cli.h"
 #include "tools/make_options.h"
 #include "tools/seal.h"
+#include "tools/system.h"
 
 static const struct {
     const CommandInfo *info;
@@ -42,6 +43,7 @@ static int PrintVersion()
 
 int main(int argc, char **argv)
 {
+    GetUtf8Arguments(&argc, &argv);
     if (argc < 2) {
         fputs("corvane-sfx: no command\n", stderr);
         PrintOverview(stderr);

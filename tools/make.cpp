@@ -7,13 +7,13 @@
 #include <stdio.h>
 #include <string.h>
 #include <strings.h>
-#include <sys/stat.h>
 
 #include <string>
 #include <vector>
 
 #include "tools/make_options.h"
 #include "tools/seal.h"
+#include "tools/system.h"
 
 static int Fail(const std::string &message)
 {
@@ -23,7 +23,7 @@ static int Fail(const std::string &message)
 
 static bool ReadWholeFile(const char *path, std::vector<uint8_t> *bytes, std::string *error)
 {
-    FILE *f = fopen(path, "rb");
+    FILE *f = OpenFile(path, "rb");
     if (!f) {
         *error = std::string("cannot read ") + path + ": " + strerror(errno);
         return false;
@@ -41,7 +41,7 @@ static bool ReadWholeFile(const char *path, std::vector<uint8_t> *bytes, std::st
 
 static bool WriteWholeFile(const char *path, const std::vector<uint8_t> &bytes, std::string *error)
 {
-    FILE *f = fopen(path, "wb");
+    FILE *f = OpenFile(path, "wb");
     if (!f) {
         *error = std::string("cannot write ") + path + ": " + strerror(errno);
         return false;
@@ -50,13 +50,10 @@ static bool WriteWholeFile(const char *path, const std::vector<uint8_t> &bytes, 
     ok = fclose(f) == 0 && ok;
     if (!ok) {
         *error = std::string("cannot write ") + path;
-        remove(path);
+        RemoveFile(path);
         return false;
     }
-    // A Windows program: executable for whoever may read it (Wine, a share).
-    struct stat st;
-    if (stat(path, &st) == 0)
-        chmod(path, st.st_mode | ((st.st_mode & 0444) >> 2));
+    MarkExecutable(path);
     return true;
 }
 
@@ -67,14 +64,15 @@ static bool WriteWholeFile(const char *path, const std::vector<uint8_t> &bytes, 
 // is not an archive is not read further than that.
 static bool IsLhaArchiveFile(const char *path)
 {
-    struct stat st;
-    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode))
+    PathStatus st;
+    std::string error;
+    if (!QueryPath(path, &st, &error) || !st.isFile)
         return false;
     size_t length = strlen(path);
     if (length >= 4 && (strcasecmp(path + length - 4, ".lzh") == 0 ||
                         strcasecmp(path + length - 4, ".lha") == 0))
         return true;
-    FILE *f = fopen(path, "rb");
+    FILE *f = OpenFile(path, "rb");
     if (!f)
         return false;
     std::vector<uint8_t> start(65536);
@@ -242,7 +240,7 @@ int CommandSeal(int argc, char **argv)
     size_t field = CheckSumOffset(file.data(), file.size());
     if (!SealStubPart(file.data(), (size_t)archiveOffset))
         return Fail(std::string(path) + ": no Windows program in front of the archive");
-    FILE *f = fopen(path, "r+b");
+    FILE *f = OpenFile(path, "r+b");
     if (!f)
         return Fail(std::string("cannot write ") + path + ": " + strerror(errno));
     bool ok = fseek(f, (long)field, SEEK_SET) == 0 && fwrite(&file[field], 1, 4, f) == 4;

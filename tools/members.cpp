@@ -8,12 +8,12 @@
 
 #include "decode/decode.h"
 #include "extract/extract.h"
-#include "platform/host.h"
+#include "tools/system.h"
 
 static bool OpenArchive(const char *file)
 {
     char winPath[MAX_PATH * 4];
-    if (!HostPathFromUnix(file, winPath, sizeof winPath))
+    if (!ExtractorPath(file, winPath, sizeof winPath))
         return false;
     runState = RunState();
     ResetArchiveInput();
