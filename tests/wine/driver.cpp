@@ -7,7 +7,7 @@
 //   exit N                the self-extractor's exit code
 //   error WHAT            the script could not be played to its end (exit 3)
 //
-// usage: driver [--cwd DIR] [--shots DIR\PREFIX] EXE STEP...
+// usage: driver [--cwd DIR] [--shots DIR\PREFIX] [--args ARGS] EXE STEP...
 //
 //   target:extract[=PATH]  (type PATH into the edit field,) press Extract
 //   target:enter=PATH      type PATH, press Enter in the edit field
@@ -175,20 +175,20 @@ static int Fail(const char *what, const char *detail)
 
 int main(int argc, char **argv)
 {
-    const char *cwd = 0;
+    const char *cwd = 0, *args = "";
     int i = 1;
     for (; i + 1 < argc && Starts(argv[i], "--"); i += 2)
-        *(strcmp(argv[i], "--cwd") == 0 ? &cwd : &shots) = argv[i + 1];
+        *(strcmp(argv[i], "--cwd") == 0 ? &cwd : strcmp(argv[i], "--args") == 0 ? &args : &shots) = argv[i + 1];
     if (i >= argc) {
-        fprintf(stderr, "usage: driver [--cwd DIR] [--shots DIR\\PREFIX] EXE STEP...\n");
+        fprintf(stderr, "usage: driver [--cwd DIR] [--shots DIR\\PREFIX] [--args ARGS] EXE STEP...\n");
         return 2;
     }
     const char *exe = argv[i++];
     char **steps = argv + i;
     int stepCount = argc - i, next = 0;
 
-    char commandLine[MAX_PATH + 3];
-    snprintf(commandLine, sizeof commandLine, "\"%s\"", exe);
+    char commandLine[2 * MAX_PATH + 4];
+    snprintf(commandLine, sizeof commandLine, "\"%s\" %s", exe, args);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info;
