@@ -21,7 +21,7 @@ add_executable(corvane-sfx ${TOOL_SOURCES} ${EXTRACTOR_SOURCES}
 target_include_directories(corvane-sfx PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_definitions(corvane-sfx PRIVATE CORVANE_VERSION="${PROJECT_VERSION}")
 target_compile_options(corvane-sfx PRIVATE
-  $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Werror -Wno-missing-field-initializers>
+  $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wshadow -Werror -Wno-missing-field-initializers>
   $<$<COMPILE_LANGUAGE:RC>:-I${CMAKE_SOURCE_DIR}/res>)
 set_property(SOURCE ${EXTRACTOR_SOURCES} APPEND PROPERTY COMPILE_OPTIONS
   -include${CMAKE_SOURCE_DIR}/tools/windows/extractor_hooks.h)

@@ -12,7 +12,6 @@
 
 #undef GetModuleFileNameA
 #undef MessageBoxA
-#undef SetFileTime
 
 static std::wstring Wide(const std::string &utf8)
 {
@@ -170,16 +169,16 @@ bool ConvertToCodePage437(const std::string &utf8, std::string *oem, int32_t *re
     oem->clear();
     for (size_t i = 0; i < wide.size();) {
         int units = IS_HIGH_SURROGATE(wide[i]) && i + 1 < wide.size() ? 2 : 1;
-        char byte[8];
+        char oemByte[8];
         BOOL usedDefault = FALSE;
-        int n = WideCharToMultiByte(437, WC_NO_BEST_FIT_CHARS, &wide[i], units, byte, sizeof byte,
+        int n = WideCharToMultiByte(437, WC_NO_BEST_FIT_CHARS, &wide[i], units, oemByte, sizeof oemByte,
                                     nullptr, &usedDefault);
         if (n != 1 || usedDefault) {
             *refused = units == 2 ? 0x10000 + ((wide[i] - 0xD800) << 10) + (wide[i + 1] - 0xDC00)
                                   : wide[i];
             return false;
         }
-        oem->push_back(byte[0]);
+        oem->push_back(oemByte[0]);
         i += (size_t)units;
     }
     return true;
@@ -189,7 +188,6 @@ bool ConvertToCodePage437(const std::string &utf8, std::string *oem, int32_t *re
 // The extractor's side (see extractor_hooks.h).
 
 static char extractorFile[MAX_PATH];
-static HANDLE discard = INVALID_HANDLE_VALUE;
 static bool realDialogs;
 
 bool ExtractorPath(const char *file, char *path, size_t size)
@@ -213,14 +211,6 @@ bool ExtractorPath(const char *file, char *path, size_t size)
     fprintf(stderr, "corvane-sfx: the path of %s does not fit the extractor (%u bytes at most, "
                     "characters of the ANSI code page)\n", file, (unsigned)size - 1);
     return false;
-}
-
-void *DiscardingOutput(void)
-{
-    if (discard == INVALID_HANDLE_VALUE)
-        discard = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    return discard;
 }
 
 int RunExtractorOn(const char *file, const char *target, HostAnswer *answers)
@@ -260,10 +250,4 @@ int WINAPI ExtractorMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT typ
         return MessageBoxA(owner, text, caption, type);
     fprintf(stderr, "%s: %s\n", caption, text);
     return (type & MB_TYPEMASK) == MB_OK ? IDOK : IDNO;
-}
-
-BOOL WINAPI ExtractorSetFileTime(HANDLE file, const FILETIME *created, const FILETIME *accessed,
-                                 const FILETIME *written)
-{
-    return file == discard || SetFileTime(file, created, accessed, written);
 }
