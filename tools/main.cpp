@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "core/core.h"
 #include "tools/cli.h"
 #include "tools/make_options.h"
 #include "tools/seal.h"
@@ -44,6 +45,10 @@ static int PrintVersion()
 int main(int argc, char **argv)
 {
     GetUtf8Arguments(&argc, &argv);
+    // The packer, the sealing and list and test count on the CRC table from
+    // the start (the stub builds it only once extraction starts; on Linux a
+    // constructor has built it already).
+    BuildCrcTable();
     if (argc < 2) {
         fputs("corvane-sfx: no command\n", stderr);
         PrintOverview(stderr);
