@@ -125,10 +125,9 @@ void ShortestPath(Optimizer *o, size_t from, size_t to, const Prices &p,
             int length = std::min((int)(*pair >> 16), reach);
             uint32_t offset = *pair & 0xFFFF;
             uint64_t base = (here + ((uint64_t)p.position[PositionSymbol(offset)] << 32)) | offset;
-            const uint64_t *lengthPrice = p.length - kMinMatch;
             uint64_t *ahead = way + k;
             for (int l = done + 1; l <= length; l++)
-                ahead[l] = std::min(ahead[l], base + lengthPrice[l] + ((uint64_t)l << 16));
+                ahead[l] = std::min(ahead[l], base + p.length[l - kMinMatch] + ((uint64_t)l << 16));
             done = std::max(done, length);
         }
         if (longest >= o->niceLength && longest <= reach)
