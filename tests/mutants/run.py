@@ -6,14 +6,15 @@ ends the run after the fault at hand; OUT.json keeps what was done, and a
 second run goes on from there). A fault is caught when the build fails or
 any test fails; the checkout's files are restored after each fault."""
 import json, os, subprocess, sys, time
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+here = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, here)
 from faults import FAULTS
 
-repo, out = sys.argv[1], sys.argv[2]
-only = set(sys.argv[3:])
+repo, out, only = sys.argv[1], sys.argv[2], set(sys.argv[3:])
 files = [f for f in subprocess.check_output(['git', '-C', repo, 'ls-files'], text=True).split()
          if f.endswith(('.cpp', '.h')) and not f.startswith(('tests/', 'bench/'))]
 results = json.load(open(out)) if os.path.exists(out) else {}
+text = lambda f: open(os.path.join(repo, f)).read()
 
 def sh(cmd, timeout):
     try:
@@ -23,36 +24,32 @@ def sh(cmd, timeout):
         return None
 
 for fid, layer, what, old, new in FAULTS:
-    if os.path.exists(os.path.join(os.path.dirname(os.path.abspath(__file__)), 'STOP')):
+    if os.path.exists(os.path.join(here, 'STOP')):
         break
     if (only and fid not in only) or fid in results:
         continue
-    hits = [f for f in files if old in open(os.path.join(repo, f)).read()]
-    total = sum(open(os.path.join(repo, f)).read().count(old) for f in hits)
-    if total != 1:
+    hits = [f for f in files if old in text(f)]
+    if sum(text(f).count(old) for f in hits) != 1:
         results[fid] = {'status': 'not-applicable', 'hits': hits}
         print(fid, 'NOT APPLICABLE', hits, flush=True)
         continue
     path = os.path.join(repo, hits[0])
     original = open(path).read()
     open(path, 'w').write(original.replace(old, new))
-    t0 = time.time()
+    t0, status, failed = time.time(), 'missed', []
     try:
         b = sh('nice cmake --build build -j2', 1800)
         if b is None or b.returncode != 0:
-            status, failed = 'caught-build', []
+            status = 'caught-build'
         else:
             # Quick tests first; the Wine, emulator and valgrind runs only
             # for a fault the quick ones miss.
-            status, failed = 'missed', []
             for sel in ('-LE "wine|i686|valgrind"', '-L "wine|i686|valgrind"'):
                 r = sh('nice ctest --test-dir build -j2 --stop-on-failure --timeout 300 ' + sel, 3000)
-                if r is None:
-                    status = 'caught-timeout'
-                    break
-                if r.returncode != 0:
-                    failed = [l.strip() for l in r.stdout.splitlines() if ' - ' in l and l.strip()[:1].isdigit()]
-                    status = 'caught'
+                if r is None or r.returncode != 0:
+                    status = 'caught-timeout' if r is None else 'caught'
+                    failed = [] if r is None else [
+                        l.strip() for l in r.stdout.splitlines() if ' - ' in l and l.strip()[:1].isdigit()]
                     break
     finally:
         open(path, 'w').write(original)
@@ -61,5 +58,4 @@ for fid, layer, what, old, new in FAULTS:
     json.dump(results, open(out, 'w'), indent=1)
 sh('nice cmake --build build -j2', 1800)
 json.dump(results, open(out, 'w'), indent=1)
-c = sum(1 for r in results.values() if r['status'].startswith('caught'))
-print(f'{c} caught of {len(results)}')
+print(f'{sum(r["status"].startswith("caught") for r in results.values())} caught of {len(results)}')
