@@ -26,24 +26,21 @@ round_trip() {
   "$sfx" make --stub "$3" -o "$out/b.exe" "$work/tree/" >/dev/null || fail "$2: --stub"
 }
 
-prefix=$work/prefix
+prefix=$work/prefix sfx=$work/prefix/bin/corvane-sfx
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for f in bin/corvane-sfx share/corvane-sfx/win32/corvane-stub.exe \
-         share/corvane-sfx/win64/corvane-stub.exe share/man/man1/corvane-sfx.1.gz; do
+for f in bin/corvane-sfx share/corvane-sfx/win{32,64}/corvane-stub.exe share/man/man1/corvane-sfx.1.gz; do
   [[ -f $prefix/$f ]] || fail "not installed: $f"
 done
-round_trip "$prefix/bin/corvane-sfx" prefix "$prefix/share/corvane-sfx/win64/corvane-stub.exe"
-
-grep -qx "corvane-sfx $version" <<<"$("$prefix/bin/corvane-sfx" --version)" || fail "--version"
-grep -qE '^built-in stub: i686, [0-9]+ bytes sealed$' <<<"$("$prefix/bin/corvane-sfx" -V)" || fail "-V"
+round_trip "$sfx" prefix "$prefix/share/corvane-sfx/win64/corvane-stub.exe"
+grep -qx "corvane-sfx $version" <<<"$("$sfx" --version)" || fail "--version"
+grep -qE '^built-in stub: i686, [0-9]+ bytes sealed$' <<<"$("$sfx" -V)" || fail "-V"
 
 # The same tree copied at two different times: with the same
 # SOURCE_DATE_EPOCH the outputs are equal, without it they differ; --mtime
 # wins over it.
-sfx=$prefix/bin/corvane-sfx
-cp -r "$work/tree" "$work/early" && touch -d '2026-01-01 10:00' "$work/early" "$work/early"/* "$work/early"/*/*
-cp -r "$work/tree" "$work/late" && touch -d '2026-06-01 10:00' "$work/late" "$work/late"/* "$work/late"/*/*
-for t in early late; do
+for t in early:2026-01-01 late:2026-06-01; do
+  cp -r "$work/tree" "$work/${t%:*}" && touch -d "${t#*:} 10:00" "$work/${t%:*}"{,/*,/*/*}
+  t=${t%:*}
   SOURCE_DATE_EPOCH=1700000000 "$sfx" make -o "$work/$t.exe" "$work/$t/" >/dev/null
   "$sfx" make -o "$work/$t-plain.exe" "$work/$t/" >/dev/null
 done

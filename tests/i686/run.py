@@ -8,29 +8,18 @@ KIND scenario: a user scenario of the tool over a small packed tree; jlha:
 an archive of TESTDATA, compared with its manifest; case: hand-made
 archives. Exit status 0 for a clean run, else the findings are printed.
 """
-import datetime
-import functools
-import os
-import random
-import shutil
-import struct
-import subprocess
-import sys
-import tempfile
-import zoneinfo
+import datetime, functools, os, random, shutil, struct, subprocess, sys, tempfile, zoneinfo
 
 TOOL, SFX, STUB, TESTDATA, KIND, NAME = sys.argv[1:7]
 sys.path.insert(0, TOOL)
-import machine  # noqa: E402
-import run_sfx  # noqa: E402
-import win32  # noqa: E402
+import machine, run_sfx, win32  # noqa: E402
 
 # The tool stops a run after 120 s of wall-clock time, which the larger
 # archives come near on a loaded machine; the emulated work is the same.
 machine.Machine.run = functools.partialmethod(machine.Machine.run, timeout_s=1200)
 
-S, GO, EXTRACT, CANCEL = win32.Script, [('type', 'C:\\out'), ('click', 1002)], 1002, 1003
-GO_ON = ('cancel extracting?', 'no')
+S, User, EXTRACT, CANCEL = win32.Script, run_sfx.Scenario, 1002, 1003
+GO, GO_ON = [('type', 'C:\\out'), ('click', EXTRACT)], ('cancel extracting?', 'no')
 scratch = tempfile.mkdtemp(prefix='corvane-i686-')
 problems = []
 
@@ -46,7 +35,7 @@ def content(path):
 
 def sfx(*inputs):
     exe = os.path.join(scratch, 'sfx.exe')
-    subprocess.run([SFX, 'make', '--stub', STUB, '-o', exe] + list(inputs), check=True, stdout=subprocess.DEVNULL)
+    subprocess.run([SFX, 'make', '--stub', STUB, '-o', exe, *inputs], check=True, stdout=subprocess.DEVNULL)
     return exe
 
 
@@ -59,10 +48,6 @@ def run(exe, sc, src=None):
     if sc.script.boxes:
         problems.append('message boxes that never came: %s' % sc.script.boxes)
     return os.path.join(root, 'out'), w
-
-
-def user(script, exit_code=0):
-    return run_sfx.Scenario(script, exit_code)
 
 
 # ---- Hand-made archives of stored members, levels 0 and 1.
@@ -94,7 +79,7 @@ def case_dates():
               'day-0': dos(1, 0, 12, 0, 0), 'hour-24': dos(1, 1, 24, 0, 0), 'minute-60': dos(1, 1, 12, 60, 0),
               'second-60': dos(1, 1, 12, 0, 30), 'good': dos(1, 1, 12, 0, 0)}
     names = ['l%d-%s' % (level, k) for level in (0, 1) for k in stamps]
-    out, w = run(lzh(*(member(n, n.encode(), int(n[1]), *stamps[n[3:]]) for n in names)), user(S(target=GO)))
+    out, w = run(lzh(*(member(n, n.encode(), int(n[1]), *stamps[n[3:]]) for n in names)), User(S(target=GO)))
     for n in names:
         host = os.path.join(out, n)
         expect(n, content(host), n.encode())
@@ -107,13 +92,11 @@ def case_long_paths():
     a file, 247 for a new directory (room for an 8.3 name in it)."""
     target = 'C:\\out\\' + 'd' * 60
     room = 259 - len(target) - 1
-
-    def path(length, c, sep='\\'):
-        return c * 100 + sep + c * (length - 101)
+    path = lambda length, c, sep='\\': c * 100 + sep + c * (length - 101)
     out, w = run(lzh(member(path(room, 'f'), b'fits'), member(path(room + 1, 'l'), b'too long'),
                      member(path(room - 12, 'g') + '\\', b'', method=b'-lhd-'),
                      member(path(room - 11, 'm') + '\\', b'', method=b'-lhd-'), member('after.txt', b'after')),
-                 user(S(target=[('type', target), ('click', EXTRACT)],
+                 User(S(target=[('type', target), ('click', EXTRACT)],
                         boxes=[GO_ON, ('Cannot create the directory.', 'ok'), GO_ON])))
     top = os.path.join(out, 'd' * 60)
     expect('the file that fits', content(os.path.join(top, path(room, 'f', '/'))), b'fits')
@@ -129,7 +112,7 @@ def case_proposal():
     it where the edit field gives that back whole: 259 characters."""
     for length in (257, 258):
         folder = 'C:\\' + 'p' * (length - 3)
-        _, w = run(lzh(member('a.txt', b'a')), user(S(target=[('browse', folder), ('click', CANCEL)]), 1))
+        _, w = run(lzh(member('a.txt', b'a')), User(S(target=[('browse', folder), ('click', CANCEL)]), 1))
         expect('proposal after browsing to %d characters' % length, w.target_dialog.children[1001].text,
                folder + '\\t' if length == 257 else folder)
 
@@ -153,7 +136,7 @@ def jlha(archive):
         entries = [c for c in (line.split('\t') for line in f) if c[0] == archive + '.lzh']
     if not entries:
         raise SystemExit('%s is not in %s/manifest.tsv' % (archive, TESTDATA))
-    out, w = run(sfx(os.path.join(TESTDATA, archive + '.lzh')), user(S(target=GO)))
+    out, w = run(sfx(os.path.join(TESTDATA, archive + '.lzh')), User(S(target=GO)))
     got = {os.path.relpath(os.path.join(d, n), out) for d, dirs, files in os.walk(out) for n in dirs + files}
     want = {p[:i].rstrip('/') for _, _, _, _, p, *_ in entries for i in range(len(p) + 1) if p[i:i + 1] in '/'}
     expect('extracted tree', sorted(got), sorted(want - {''}))
@@ -161,8 +144,7 @@ def jlha(archive):
         host = os.path.join(out, rel)
         if kind == 'dir' or not os.path.isfile(host):
             continue
-        expect('contents of ' + rel, run_sfx.read(host) == run_sfx.read(os.path.join(TESTDATA, 'inputs', source)),
-               True)
+        expect('contents of ' + rel, content(host) == run_sfx.read(os.path.join(TESTDATA, 'inputs', source)), True)
         t = datetime.datetime.fromtimestamp(int(mtime), zoneinfo.ZoneInfo('Europe/Berlin'))
         expect('write time of ' + rel, w.times.get(host),
                (int(mtime) + win32.EPOCH_DIFF + int(t.utcoffset().total_seconds()) * (level != '2')) * 10 ** 7)
