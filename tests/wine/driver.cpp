@@ -7,7 +7,7 @@
 //   exit N                the self-extractor's exit code
 //   error WHAT            the script could not be played to its end (exit 3)
 //
-// usage: driver [--cwd DIR] [--shots DIR\PREFIX] [--args ARGS] EXE STEP...
+// usage: driver [--cwd DIR] [--args ARGS] EXE STEP...
 //
 //   target:extract[=PATH]  (type PATH into the edit field,) press Extract
 //   target:enter=PATH      type PATH, press Enter in the edit field
@@ -31,7 +31,6 @@ enum { ID_EDIT = 1001, ID_EXTRACT = 1002, ID_CANCEL = 1003, ID_PROGRESS_BAR = 10
 
 static DWORD processId;
 static HANDLE process;
-static const char *shots;      // DIR\PREFIX of the screenshots, or null
 static std::set<HWND> known;  // windows already reported (and boxes answered)
 
 struct Found {
@@ -47,14 +46,13 @@ static BOOL CALLBACK CollectWindow(HWND window, LPARAM context)
     if (pid != processId || !IsWindowVisible(window) || !GetClassNameA(window, className, sizeof className) ||
         strcmp(className, "#32770") != 0)
         return TRUE;
-    if (GetDlgItem(window, ID_EDIT))
-        found->target = window;
-    else if (GetDlgItem(window, ID_PROGRESS_BAR))
-        found->progress = window;
-    else if (!GetDlgItem(window, ID_BOX_TEXT))
-        found->other = window;
-    else if (!known.count(window))
-        found->box = window;
+    HWND *slot = GetDlgItem(window, ID_EDIT)            ? &found->target
+                 : GetDlgItem(window, ID_PROGRESS_BAR) ? &found->progress
+                 : !GetDlgItem(window, ID_BOX_TEXT)    ? &found->other
+                 : !known.count(window)                ? &found->box
+                                                       : 0;
+    if (slot)
+        *slot = window;
     return TRUE;
 }
 
@@ -63,55 +61,6 @@ static Found Look(void)
     Found found = {};
     EnumWindows(CollectWindow, (LPARAM)&found);
     return found;
-}
-
-// What the screen shows of the window, as a 24-bit BMP, once it has painted.
-static void Screenshot(HWND window, const char *kind)
-{
-    static int number;
-    RECT r;
-    if (!shots)
-        return;
-    Sleep(200);
-    if (!GetWindowRect(window, &r))
-        return;
-    int w = r.right - r.left, h = r.bottom - r.top;
-    HDC screen = GetDC(0), memory = CreateCompatibleDC(screen);
-    BITMAPINFO info = {};
-    info.bmiHeader = {sizeof info.bmiHeader, w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-    void *pixels = 0;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &pixels, 0, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
-    GdiFlush();
-    char path[MAX_PATH];
-    snprintf(path, sizeof path, "%s-%02d-%s.bmp", shots, ++number, kind);
-    FILE *f = pixels ? fopen(path, "wb") : 0;
-    if (f) {
-        DWORD size = (((DWORD)w * 3 + 3) & ~3u) * (DWORD)h, offset = sizeof(BITMAPFILEHEADER) + sizeof info.bmiHeader;
-        BITMAPFILEHEADER file = {0x4D42, offset + size, 0, 0, offset};
-        fwrite(&file, sizeof file, 1, f);
-        fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, f);
-        fwrite(pixels, 1, size, f);
-        fclose(f);
-    }
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(0, screen);
-}
-
-static void Report(const char *kind, const char *caption, const char *text)
-{
-    printf("%s %s", kind, caption);
-    for (; *text; text++) {
-        if (*text == '\n')
-            fputs("\\n", stdout);
-        else if (*text != '\r')
-            putchar(*text);
-    }
-    putchar('\n');
-    fflush(stdout);
 }
 
 static void Click(HWND dialog, int id)
@@ -137,12 +86,10 @@ static bool Act(HWND window, const char *step)
             SendMessageTimeoutA(edit, WM_SETTEXT, 0, (LPARAM)(path + 1), SMTO_ABORTIFHUNG, 5000, &result);
         if (Starts(step, "target:extract"))
             Click(window, ID_EXTRACT);
-        else if (Starts(step, "target:enter="))
-            PressKey(edit, VK_RETURN);
+        else if (Starts(step, "target:enter=") || strcmp(step, "target:escape") == 0)
+            PressKey(edit, Starts(step, "target:enter=") ? VK_RETURN : VK_ESCAPE);
         else if (strcmp(step, "target:cancel") == 0)
             Click(window, ID_CANCEL);
-        else if (strcmp(step, "target:escape") == 0)
-            PressKey(edit, VK_ESCAPE);
         else
             return false;
         return true;
@@ -153,15 +100,20 @@ static bool Act(HWND window, const char *step)
     } answers[] = {{"box:yes", IDYES}, {"box:no", IDNO}, {"box:cancel", IDCANCEL}, {"box:ok", IDOK}};
     for (const auto &a : answers) {
         const char *then = step + strlen(a.name);
-        if (!Starts(step, a.name) || (*then && *then != '+'))
+        if (!Starts(step, a.name) || (*then && strcmp(then, "+stop") != 0 && strcmp(then, "+escape") != 0))
             continue;
-        Click(window, a.id);
+        // The progress dialog is found first, so that the second click
+        // follows the answer at once: it then lands in the next pump, within
+        // the member that the answer lets go on.
         HWND progress = *then ? Look().progress : 0;
-        if (progress && strcmp(then, "+escape") == 0)
+        if (*then && !progress)
+            return false;
+        Click(window, a.id);
+        if (strcmp(then, "+escape") == 0)
             PressKey(GetDlgItem(progress, ID_CANCEL), VK_ESCAPE);
-        else if (progress && strcmp(then, "+stop") == 0)
+        else if (*then)
             Click(progress, ID_CANCEL);
-        return !*then || progress;
+        return true;
     }
     return false;
 }
@@ -178,11 +130,9 @@ int main(int argc, char **argv)
     const char *cwd = 0, *args = "";
     int i = 1;
     for (; i + 1 < argc && Starts(argv[i], "--"); i += 2)
-        *(strcmp(argv[i], "--cwd") == 0 ? &cwd : strcmp(argv[i], "--args") == 0 ? &args : &shots) = argv[i + 1];
-    if (i >= argc) {
-        fprintf(stderr, "usage: driver [--cwd DIR] [--shots DIR\\PREFIX] [--args ARGS] EXE STEP...\n");
-        return 2;
-    }
+        *(strcmp(argv[i], "--cwd") == 0 ? &cwd : &args) = argv[i + 1];
+    if (i >= argc)
+        return fputs("usage: driver [--cwd DIR] [--args ARGS] EXE STEP...\n", stderr), 2;
     const char *exe = argv[i++];
     char **steps = argv + i;
     int stepCount = argc - i, next = 0;
@@ -198,23 +148,24 @@ int main(int argc, char **argv)
     processId = info.dwProcessId;
     process = info.hProcess;
 
-    DWORD start = GetTickCount();
-    while (WaitForSingleObject(process, 5) != WAIT_OBJECT_0) {
+    // A loaded machine slows Wine down a lot; the caller's own limit is longer.
+    for (DWORD start = GetTickCount(); WaitForSingleObject(process, 5) != WAIT_OBJECT_0;) {
         const char *step = next < stepCount ? steps[next] : 0;
-        if (GetTickCount() - start > 60000)
+        if (GetTickCount() - start > 150000)
             return Fail("timeout", step ? step : "waiting for the exit");
         Found found = Look();
         if (found.other)
             return Fail("unknown window", 0);
-        if (found.progress && known.insert(found.progress).second)
-            Screenshot(found.progress, "progress");
         if (found.box) {
             char caption[256] = "", text[1024] = "";
             Sleep(50);  // let the box finish its creation before reading it
-            GetWindowTextA(found.box, caption, sizeof caption - 2);
+            GetWindowTextA(found.box, caption, sizeof caption);
             GetWindowTextA(GetDlgItem(found.box, ID_BOX_TEXT), text, sizeof text);
-            Report("box", strcat(caption, ": "), text);
-            Screenshot(found.box, "box");
+            printf("box %s: ", caption);
+            for (const char *c = text; *c; c++)
+                *c == '\n' ? (void)fputs("\\n", stdout) : *c != '\r' ? (void)putchar(*c) : (void)0;
+            puts("");
+            fflush(stdout);
             known.insert(found.box);
             if (!step || !Starts(step, "box:"))
                 return Fail("unexpected message box", step);
@@ -229,8 +180,8 @@ int main(int argc, char **argv)
             Sleep(50);
             SendMessageTimeoutA(GetDlgItem(found.target, ID_EDIT), WM_GETTEXT, sizeof text, (LPARAM)text,
                                 SMTO_ABORTIFHUNG, 5000, &result);
-            Report("target", text, "");
-            Screenshot(found.target, "target");
+            printf("target %s\n", text);
+            fflush(stdout);
         }
         // A target step acts on the enabled dialog (no box in front of it);
         // after a box it may be pressed again.

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <string>
@@ -22,9 +23,7 @@ const uint32_t kBudget = 16384;  // the sealed i686 stub, everything included
 std::string ReadFile(const std::string &path)
 {
     std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
+    return {std::istreambuf_iterator<char>(f), {}};
 }
 
 // Standard output of a shell command; empty when it fails.
@@ -38,13 +37,6 @@ std::string Output(const std::string &command)
     return p && pclose(p) == 0 ? out : "";
 }
 
-uint32_t U16(const std::string &b, size_t at)
-{
-    return at + 2 <= b.size() ? (uint32_t)(uint8_t)b[at] | (uint32_t)(uint8_t)b[at + 1] << 8 : 0;
-}
-
-uint32_t U32(const std::string &b, size_t at) { return U16(b, at) | U16(b, at + 2) << 16; }
-
 struct Stub {
     const char *name, *path, *objdump, *windres;
 };
@@ -53,14 +45,15 @@ void PrintTo(const Stub &stub, std::ostream *out) { *out << stub.name; }
 class StubImage : public ::testing::TestWithParam<Stub> {
 protected:
     std::string bytes = ReadFile(GetParam().path);
-    size_t coff = U32(bytes, 0x3C) + 4, opt = coff + 20;
-    bool pe32 = U16(bytes, opt) == 0x10B;
+    uint32_t U16(size_t at) const { return at + 2 <= bytes.size() ? (uint8_t)bytes[at] | (uint8_t)bytes[at + 1] << 8 : 0; }
+    uint32_t U32(size_t at) const { return U16(at) | U16(at + 2) << 16; }
+    size_t coff = U32(0x3C) + 4, opt = coff + 20;
+    size_t directories = opt + (U16(opt) == 0x10B ? 96 : 112);  // PE32 or PE32+
 
     std::string Tool(const char *tool, const char *options) const
     {
         return Output(std::string(tool) + " " + options + " '" + GetParam().path + "'");
     }
-    uint32_t DirectorySize(int index) const { return U32(bytes, opt + (pe32 ? 96 : 112) + 8 * index + 4); }
 };
 
 INSTANTIATE_TEST_SUITE_P(Both, StubImage,
@@ -68,50 +61,44 @@ INSTANTIATE_TEST_SUITE_P(Both, StubImage,
                                            Stub{"x86_64", CORVANE_STUB64, MINGW64_OBJDUMP, MINGW64_WINDRES}),
                          [](const ::testing::TestParamInfo<Stub> &test) { return std::string(test.param.name); });
 
-TEST_P(StubImage, LoadsOnWindows95AsAWindowedProgram)
+TEST_P(StubImage, LoadsOnWindows95AsAWindowedProgramWithSectionsAsTheLoaderExpects)
 {
     ASSERT_EQ(bytes.compare(coff - 4, 4, std::string("PE\0\0", 4)), 0);
     // Windows 3.x and 9x take an MZ image for a new-style one only when its
     // relocation table offset is 0x40.
-    EXPECT_EQ(U16(bytes, 0x18), 0x40u);
-    EXPECT_EQ(U16(bytes, opt + 68), 2u) << "GUI subsystem";
-    EXPECT_EQ(U16(bytes, opt + 48), 4u) << "subsystem 4.0";
-    EXPECT_EQ(U16(bytes, opt + 50), 0u);
-    EXPECT_EQ(U16(bytes, opt + 40), 4u) << "operating system 4";
-    uint32_t characteristics = U16(bytes, coff + 18);
-    EXPECT_EQ(characteristics & 0x2003, 0x0003u) << "an executable, not a DLL, relocations stripped";
-    EXPECT_EQ(U16(bytes, opt + 70) & 0x0040, 0u) << "no dynamic base without relocations";
-    EXPECT_EQ(DirectorySize(5), 0u) << "relocations";
-    EXPECT_EQ(DirectorySize(9), 0u) << "thread-local storage needs a runtime";
-}
+    EXPECT_EQ(U16(0x18), 0x40u);
+    EXPECT_EQ(U16(opt + 68), 2u) << "GUI subsystem";
+    EXPECT_EQ(U16(opt + 48) << 16 | U16(opt + 50), 4u << 16) << "subsystem 4.0";
+    EXPECT_EQ(U16(opt + 40), 4u) << "operating system 4";
+    EXPECT_EQ(U16(coff + 18) & 0x2003, 0x0003u) << "an executable, not a DLL, relocations stripped";
+    EXPECT_EQ(U16(opt + 70) & 0x0040, 0u) << "no dynamic base without relocations";
+    EXPECT_EQ(U32(directories + 8 * 5 + 4), 0u) << "relocations";
+    EXPECT_EQ(U32(directories + 8 * 9 + 4), 0u) << "thread-local storage needs a runtime";
 
-TEST_P(StubImage, SectionsAreLaidOutAsTheLoaderExpects)
-{
     const uint32_t write = 0x80000000, execute = 0x20000000;
-    uint32_t headers = U32(bytes, opt + 60), iat = U32(bytes, opt + (pe32 ? 96 : 112) + 8 * 12);
+    uint32_t headers = U32(opt + 60), iat = U32(directories + 8 * 12);
     EXPECT_EQ(headers, 512u) << "headers moved up against the MS-DOS header";
-    EXPECT_EQ(U32(bytes, opt + 36), 512u) << "file alignment";
-    EXPECT_EQ(U32(bytes, opt + 32), 4096u) << "section alignment";
-    size_t table = opt + U16(bytes, coff + 16);
-    uint32_t nextAddress = U32(bytes, table + 12), nextRaw = headers;
+    EXPECT_EQ(U32(opt + 36), 512u) << "file alignment";
+    EXPECT_EQ(U32(opt + 32), 4096u) << "section alignment";
+    size_t table = opt + U16(coff + 16);
+    uint32_t nextAddress = U32(table + 12), nextRaw = headers;
     bool zeroFilledWindow = false, iatWritable = false;
-    for (size_t s = table; s < table + 40 * U16(bytes, coff + 2); s += 40) {
+    for (size_t s = table; s < table + 40 * U16(coff + 2); s += 40) {
         SCOPED_TRACE(bytes.substr(s, 8).c_str());
-        uint32_t virtualSize = U32(bytes, s + 8), address = U32(bytes, s + 12);
-        uint32_t rawSize = U32(bytes, s + 16), rawOffset = U32(bytes, s + 20), flags = U32(bytes, s + 36);
+        uint32_t virtualSize = U32(s + 8), address = U32(s + 12), rawSize = U32(s + 16), flags = U32(s + 36);
         EXPECT_EQ(address, nextAddress) << "sections follow each other";
         nextAddress = address + (std::max(virtualSize, rawSize) + 4095) / 4096 * 4096;
         EXPECT_NE(flags & (write | execute), write | execute) << "no writable code";
         if (iat >= address && iat < nextAddress)
             iatWritable = flags & write;  // Windows 95 writes the import addresses in place
         if (rawSize) {
-            EXPECT_EQ(rawOffset, nextRaw) << "file data packed in order";
+            EXPECT_EQ(U32(s + 20), nextRaw) << "file data packed in order";
             EXPECT_EQ(rawSize % 512, 0u);
-            nextRaw = rawOffset + rawSize;
+            nextRaw = U32(s + 20) + rawSize;
         }
         zeroFilledWindow |= virtualSize >= 65536 && rawSize == 0;
     }
-    EXPECT_EQ(U32(bytes, opt + 56), nextAddress) << "size of image";
+    EXPECT_EQ(U32(opt + 56), nextAddress) << "size of image";
     EXPECT_EQ(bytes.size(), nextRaw) << "nothing after the last section";
     EXPECT_TRUE(zeroFilledWindow) << "the 64 KiB window must cost no file space";
     EXPECT_TRUE(iatWritable);
@@ -129,8 +116,7 @@ TEST_P(StubImage, ImportsOnlyAnsiFunctionsOfKnownSystemDlls)
         unsigned vma, hint;
         if (line.compare(0, 11, "\tDLL Name: ") == 0) {
             dll = line.substr(11);
-            for (char &c : dll)
-                c = (char)toupper((unsigned char)c);
+            std::transform(dll.begin(), dll.end(), dll.begin(), ::toupper);
             dlls.insert(dll);
         } else if (!dll.empty() && sscanf(line.c_str(), "\t%x %u %255s", &vma, &hint, name) == 3) {
             EXPECT_NE(std::string(name).back(), 'W') << dll << " " << name << ": ANSI entry points only";
@@ -144,8 +130,7 @@ TEST_P(StubImage, ImportsOnlyAnsiFunctionsOfKnownSystemDlls)
     EXPECT_GE(kernel.size(), 20u) << "the import listing was read";
     // comctl32 is no known DLL: the stub loads it by its system path, and
     // looks up what Windows 95 lacks at run time.
-    EXPECT_TRUE(kernel.count("LoadLibraryA") && kernel.count("GetProcAddress") &&
-                kernel.count("GetSystemDirectoryA"));
+    EXPECT_TRUE(kernel.count("LoadLibraryA") && kernel.count("GetProcAddress") && kernel.count("GetSystemDirectoryA"));
     EXPECT_FALSE(kernel.count("SetDefaultDllDirectories"));
     for (const char *text : {"\\comctl32.dll", "InitCommonControls", "SetDefaultDllDirectories"})
         EXPECT_NE(bytes.find(std::string(text) + '\0'), std::string::npos) << text;
@@ -187,34 +172,31 @@ TEST_P(StubImage, DialogsIconAndManifestAsTheUserMustSeeThem)
 TEST(ShippedStub, UsesNoInstructionBeyondThe386)
 {
     // The compiler's default i686 target would use cmov, which the 486 and
-    // Pentium processors of Windows 95 lack.
-    std::istringstream lines(Output(std::string(MINGW32_OBJDUMP) + " -d --no-show-raw-insn '" + CORVANE_STUB32 + "'"));
+    // Pentium processors of Windows 95 lack. "  401000:\tcmovne %eax,%edx":
+    // the mnemonic follows the tab.
+    std::istringstream lines(Output(MINGW32_OBJDUMP " -d --no-show-raw-insn '" CORVANE_STUB32 "'"));
     int instructions = 0;
     for (std::string line; std::getline(lines, line);) {
-        // "  401000:\tcmovne %eax,%edx": the mnemonic follows the tab.
         size_t tab = line.find('\t');
         if (tab == std::string::npos)
             continue;
         instructions++;
-        std::string mnemonic = line.substr(tab + 1, line.find(' ', tab) - tab - 1);
-        bool newer = mnemonic.compare(0, 4, "cmov") == 0 || mnemonic.compare(0, 5, "fcmov") == 0 || mnemonic == "cpuid" ||
-                     mnemonic == "rdtsc" || mnemonic == "sysenter" || line.find("xmm") != std::string::npos ||
-                     line.find("%mm") != std::string::npos;
-        EXPECT_FALSE(newer) << line;
+        std::string op = line.substr(tab + 1, line.find(' ', tab) - tab - 1);
+        EXPECT_FALSE(op.compare(0, 4, "cmov") == 0 || op.compare(0, 5, "fcmov") == 0 || op == "cpuid" || op == "rdtsc" ||
+                     op == "sysenter" || line.find("xmm") != std::string::npos || line.find("%mm") != std::string::npos)
+            << line;
     }
     EXPECT_GT(instructions, 1000) << "no disassembly";
 }
 
 TEST(ShippedStub, FitsItsBudgetOnceSealedAndIsTheDefaultOfMake)
 {
-    std::string stub = ReadFile(CORVANE_STUB32);
-    char dir[] = "/tmp/corvane-stub-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    std::string archive = std::string(dir) + "/empty.lzh", out = std::string(dir) + "/out.exe";
-    std::ofstream(archive, std::ios::binary) << std::string(1, '\0');
-    ASSERT_EQ(system((std::string(CORVANE_SFX) + " make -o '" + out + "' '" + archive + "'").c_str()), 0);
-    std::string sfx = ReadFile(out);
-    Output("rm -rf '" + std::string(dir) + "'");
+    std::string stub = ReadFile(CORVANE_STUB32), dir = Output("mktemp -d /tmp/corvane-stub-XXXXXX | tr -d '\\n'");
+    ASSERT_FALSE(dir.empty());
+    std::ofstream(dir + "/empty.lzh", std::ios::binary) << '\0';
+    ASSERT_EQ(system((CORVANE_SFX " make -o '" + dir + "/out.exe' '" + dir + "/empty.lzh'").c_str()), 0);
+    std::string sfx = ReadFile(dir + "/out.exe");
+    Output("rm -rf '" + dir + "'");
     long archiveOffset = FindArchive((const uint8_t *)sfx.data(), sfx.size());
     ASSERT_EQ(archiveOffset, (long)sfx.size() - 1) << "an empty archive at the end";
     EXPECT_LE((uint32_t)archiveOffset, kBudget) << "the sealed stub takes " << archiveOffset << " bytes";
