@@ -70,13 +70,12 @@ protected:
                 s.replace(at, 4, WindowsPath(Path("out")));
             return s;
         };
-        Lines args = {WINE_EXECUTABLE, WINE_DRIVER, "--cwd", WindowsPath(root), "--args", extractor.empty() ? "" : "extract my.tools.exe",
+        Lines args = {WINE_EXECUTABLE, WINE_DRIVER, "--cwd", WindowsPath(root), "--args",
+                      extractor.empty() ? "" : "extract my.tools.exe",
                       WindowsPath(extractor.empty() ? Path("my.tools.exe") : extractor)};
         for (const std::string &s : steps)
             args.push_back(Expand(s));
-        CliOptions options;
-        options.timeoutSeconds = 170;
-        CliResult r = RunCli(args, options);
+        CliResult r = RunCli(args, {"", {}, 170});  // the driver gives up after 150 s
         Lines seen, want = {"target " + WindowsPath(Path("my.tools"))};
         std::istringstream out(r.out);
         for (std::string line; std::getline(out, line);)
