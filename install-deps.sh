@@ -5,7 +5,7 @@ export DEBIAN_FRONTEND=noninteractive
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine xvfb xauth x11-apps imagemagick
+  wine xvfb xauth
   default-jdk-headless libjlha-java jlha-utils 7zip
   valgrind python3 python3-unicorn python3-capstone osslsigncode openssl dpkg-dev lintian
 )
