@@ -1,16 +1,14 @@
 // The decoders through the real frame and dispatcher, over packed bits
-// written by hand or by the small models here, and the places where they
-// leave their fast runs for the careful operations: copies that overlap or
-// pass the window's end, items that straddle a chunk's end at every bit
-// offset, matches that end on a block's or the member's end, packed data cut
-// inside a fast run. Expected output is the data encoded or what a plain
-// model of the window copies, never the decoders'.
+// written by hand or by small models of the encoders, where they leave their
+// fast runs: overlapping copies, sources past the window's end, items that
+// straddle a chunk's end at every bit offset, matches ending on a block's or
+// the member's end, data cut inside a fast run. Expected output is the data
+// encoded or what a plain model of the window copies, never the decoders'.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -42,9 +40,7 @@ struct BitWriter {
                 Put(*text == '1', 1);
         return *this;
     }
-
-    // -lh4-, -lh5-, -lh6-. A 3-bit length; 7..16 as 7, one 1-bit per
-    // further unit, and a 0-bit.
+    // A 3-bit length; 7..16 as 7, one 1-bit per further unit, and a 0-bit.
     BitWriter &Length(int len)
     {
         Put((uint32_t)(len < 7 ? len : 7), 3);
@@ -105,18 +101,6 @@ struct WindowModel {
     }
 };
 
-// A ring whose slots are named absolutely, as -lzs- and -lz5- see it.
-struct RingModel {
-    Bytes ring, out;
-    uint32_t next;
-    void Literal(uint8_t c) { out.push_back(c), ring[next++ % ring.size()] = c; }
-    void Match(uint32_t slot, int length)
-    {
-        for (int i = 0; i < length; i++)
-            Literal(ring[(slot + (uint32_t)i) % ring.size()]);
-    }
-};
-
 struct Outcome {
     int32_t exit;  // DecodeMember's
     Bytes output;  // what reached the sink
@@ -127,27 +111,20 @@ int32_t Collect(const uint8_t *bytes, int32_t count) { return sunk.insert(sunk.e
 
 class DecoderTest : public ::testing::Test {
 protected:
-    void SetUp() override { char pattern[] = "/tmp/corvane_decoders_XXXXXX"; ASSERT_TRUE(mkdtemp(pattern)); dir = pattern; }
-    void TearDown() override { unlink((dir + "/packed").c_str()), rmdir(dir.c_str()); }
-
-    static HANDLE Open(const std::string &path, DWORD access, DWORD disposition)
-    {
-        char winPath[MAX_PATH];
-        EXPECT_TRUE(HostPathFromUnix(path.c_str(), winPath, sizeof winPath));
-        return CreateFileA(winPath, access, FILE_SHARE_READ, 0, disposition, FILE_ATTRIBUTE_NORMAL, 0);
-    }
+    std::string path = "/tmp/corvane_decoders_" + std::to_string(getpid());
+    void TearDown() override { unlink(path.c_str()); }
 
     // Decodes `packed` as a member of `method` ("lh5"). With `expected` the
     // header carries its CRC, so a success also proves the content.
     Outcome Decode(const char *method, const Bytes &packed, uint32_t originalSize,
                    const Bytes *expected = nullptr)
     {
-        // Bytes after the member's packed data must never be read.
         Bytes file = packed;
-        file.insert(file.end(), {0xA5, 0x5A, 0xFF});
-        std::ofstream(dir + "/packed", std::ios::binary)
-            .write((const char *)file.data(), (std::streamsize)file.size());
-        HANDLE in = Open(dir + "/packed", GENERIC_READ, OPEN_EXISTING);
+        file.insert(file.end(), {0xA5, 0x5A, 0xFF});  // never to be read
+        std::ofstream(path, std::ios::binary).write((const char *)file.data(), (std::streamsize)file.size());
+        char winPath[MAX_PATH];
+        EXPECT_TRUE(HostPathFromUnix(path.c_str(), winPath, sizeof winPath));
+        HANDLE in = CreateFileA(winPath, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
         archiveInput.archiveFile = in;
         archiveInput.archiveLimit = (int32_t)file.size();
         ResetArchiveInput();
@@ -181,8 +158,6 @@ protected:
         EXPECT_EQ(o.exit, Damaged);
         EXPECT_LE(o.output.size(), originalSize);
     }
-
-    std::string dir;
 };
 
 // ======================================================================
@@ -340,6 +315,15 @@ struct Code {
     }
 };
 
+// 13 code lengths of 4 bits and 6 of 5 bits.
+Code FlatLengthCode()
+{
+    Code c;
+    c.len.assign(19, 4);
+    std::fill(c.len.begin() + 13, c.len.end(), 5);
+    return c;
+}
+
 // Zero literal lengths go out as the three kinds of run.
 void PutBlockHeader(BitWriter &w, uint32_t count, Code &lengths, Code &literals, Code &positions,
                     int pbit)
@@ -368,18 +352,29 @@ void PutBlockHeader(BitWriter &w, uint32_t count, Code &lengths, Code &literals,
     w.Pt(pbit, positions.len, false);
 }
 
+// A match: its length symbol, its position code and extra bits.
+void PutMatch(BitWriter &w, const Code &literals, const Code &positions, WindowModel &model, int length, uint32_t d)
+{
+    literals.Put(w, (uint32_t)length + 253);
+    uint32_t p = 0;
+    while ((d - 1) >> p)
+        p++;
+    positions.Put(w, p);
+    if (p >= 2)
+        w.Put(d - 1 - (1u << (p - 1)), (int)p - 1);
+    model.Match(d, length);
+}
+
 TEST_F(DecoderTest, StaticDeepTablesAndFarMatches)
 {
     for (int lh6 = 0; lh6 <= 1; lh6++) {
         const char *method = lh6 ? "lh6" : "lh5";
         SCOPED_TRACE(method);
         int np = lh6 ? 17 : 14;
-        // Code lengths: 13 of 4 bits and 6 of 5 bits; and a deep variant
-        // (1..13, 15, 15, 16 x 4) whose most used symbol (10, literal
-        // length 8) takes 16 bits, three levels of the 7-bit table.
-        Code flat, deep;
-        flat.len.assign(19, 4);
-        std::fill(flat.len.begin() + 13, flat.len.end(), 5);
+        // The flat code-length code, and a deep one (1..13, 15, 15, 16 x 4)
+        // whose most used symbol (10, literal length 8) takes 16 bits, three
+        // levels of the 7-bit table.
+        Code flat = FlatLengthCode(), deep;
         deep.len.resize(19);
         const int order[19] = {0, 2, 11, 12, 13, 14, 15, 16, 17, 18, 1, 3, 4, 5, 6, 7, 8, 9, 10};
         const int lengths[19] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 15, 15, 16, 16, 16, 16};
@@ -397,8 +392,7 @@ TEST_F(DecoderTest, StaticDeepTablesAndFarMatches)
         for (int i = 0; i < 9; i++)
             literals.len[(size_t)(256 + i)] = std::min(9 + i, 16);
         std::fill(literals.len.begin() + 265, literals.len.begin() + 307, 8);
-        // Positions: 1, 2, ..., np - 1, np - 1 bits.
-        for (int i = 0; i < np; i++)
+        for (int i = 0; i < np; i++)  // positions: 1, 2, ..., np - 1, np - 1 bits
             positions.len.push_back(i == np - 1 ? np - 1 : i + 1);
 
         BitWriter w;
@@ -415,19 +409,44 @@ TEST_F(DecoderTest, StaticDeepTablesAndFarMatches)
                 }
                 int length = 3 + (int)rng.Next(51);
                 uint32_t pick = rng.Next(4);
-                uint32_t d = pick == 0 ? 1 + rng.Next(4) : pick == 1 ? reach - rng.Next(4) : 1 + rng.Next(reach);
-                literals.Put(w, (uint32_t)length + 253);
-                uint32_t p = 0;
-                while ((d - 1) >> p)
-                    p++;
-                positions.Put(w, p);
-                if (p >= 2)
-                    w.Put(d - 1 - (1u << (p - 1)), (int)p - 1);
-                model.Match(d, length);
+                PutMatch(w, literals, positions, model, length,
+                         pick == 0 ? 1 + rng.Next(4) : pick == 1 ? reach - rng.Next(4) : 1 + rng.Next(reach));
             }
         }
         ASSERT_GT(model.out.size(), 65536u);
         ExpectDecodes(method, w.bytes, model.out);
+    }
+}
+
+TEST_F(DecoderTest, LongestCodesAcrossChunkEnds)
+{
+    // Every item as long as an item can be: a literal or a match length of
+    // 16 bits, a 13-bit position code and 12 extra bits, after `lead` 1-bit
+    // literals that shift them against the chunk ends. A fast run that
+    // misjudged the bytes an item can take would read past a chunk.
+    enum { LONG_LITERAL = 'z', SHORT_LITERAL = 'x', LONG_MATCH = 509 };
+    for (int lead = 0; lead < 8; lead++) {
+        SCOPED_TRACE(lead);
+        Code lengths = FlatLengthCode(), literals, positions;
+        literals.len.assign(510, 0);  // a comb: 1, 2, ..., 15, 16, 16
+        for (int len = 2; len <= 15; len++)
+            literals.len[(size_t)len - 2] = len;
+        literals.len[SHORT_LITERAL] = 1, literals.len[LONG_LITERAL] = 16, literals.len[LONG_MATCH] = 16;
+        for (int i = 0; i < 14; i++)
+            positions.len.push_back(i < 12 ? i + 1 : 13);
+        BitWriter w;
+        PutBlockHeader(w, (uint32_t)(lead + 4500), lengths, literals, positions, 4);
+        WindowModel model;
+        Lcg lcg = {31u + (uint32_t)lead};
+        for (int i = 0; i < lead + 4500; i++) {
+            uint8_t c = i < lead ? SHORT_LITERAL : LONG_LITERAL;
+            if (i < lead || lcg.Next(4) == 0)
+                literals.Put(w, c), model.Literal(c);
+            else
+                PutMatch(w, literals, positions, model, LONG_MATCH - 253, (1u << 12) + lcg.Next(1 << 12) + 1);
+        }
+        ASSERT_GT(w.bytes.size(), 2u * CHUNK_SIZE);
+        ExpectDecodes("lh5", w.bytes, model.out);
     }
 }
 
@@ -478,29 +497,20 @@ struct Lh1Model {
     }
 };
 
-// The 60 window bytes below the 4,036 spaces keep what they held: marked.
-Bytes MarkLh1Window()
-{
-    Bytes before(WINDOW_SIZE, ' ');
-    for (int i = 0; i < 60; i++)
-        before[61440 + (size_t)i] = shared.window[61440 + i] = (uint8_t)(0xC0 + i);
-    return before;
-}
-
-TEST_F(DecoderTest, Lh1FreshTreeAndPositions)
+TEST_F(DecoderTest, Lh1FreshTreePositionsAndCodesLongerThanSixteenBits)
 {
     ExpectDecodes("lh1", BitWriter().Text("110001100").bytes, Bytes{0x00});
     ExpectDecodes("lh1", BitWriter().Text("10001011").bytes, Bytes{0xFF});
     // Symbol 256 (a match of length 3), position 0: the last space.
     ExpectDecodes("lh1", BitWriter().Text("10001100 000 000000").bytes, Str("   "));
-    // Position 4095 reaches the oldest of the 60 bytes that are not set.
-    Bytes before = MarkLh1Window();
-    ExpectDecodes("lh1", BitWriter().Text("10001100 11111111 111111").bytes,
-                  Bytes(before.begin() + 61440, before.begin() + 61443));
 
-    // Length 60 from 4095 copies all 60, position 11 (0x05, then 1) reads
-    // them back, and position 62 (0x00, then 62) reads that.
-    before = MarkLh1Window();
+    // The 60 window bytes below the 4,036 spaces keep what they held:
+    // marked. Position 4095 reaches the oldest; length 60 from there
+    // copies all 60, position 11 (0x05, then 1) reads them back, and
+    // position 62 (0x00, then 62) reads that.
+    Bytes before(WINDOW_SIZE, ' ');
+    for (int i = 0; i < 60; i++)
+        before[61440 + (size_t)i] = shared.window[61440 + i] = (uint8_t)(0xC0 + i);
     Lh1Model tree;
     BitWriter w;
     WindowModel model(before);
@@ -509,154 +519,52 @@ TEST_F(DecoderTest, Lh1FreshTreeAndPositions)
     for (const auto &m : items)
         tree.Put(w, m.symbol), w.Text(m.position), model.Match(m.distance, m.symbol - 253);
     ExpectDecodes("lh1", w.bytes, model.out);
-}
 
-TEST_F(DecoderTest, Lh1CodesLongerThanSixteenBits)
-{
     // Nine symbols counted 200, 324, 524, ... (each the sum of the two
     // before) stack the tree into a chain: the symbols never seen sink past
     // 16 levels, beyond one 16-bit look.
-    Lh1Model tree;
-    BitWriter w;
+    Lh1Model chain;
+    BitWriter c;
     Bytes out;
     std::vector<int> left = {200, 324};
     while (left.size() < 9)
         left.push_back(left[left.size() - 1] + left[left.size() - 2]);
     for (bool any = true; any;) {
         any = false;
-        for (int k = 8; k >= 0; k--) {
-            if (left[(size_t)k] > 0) {
-                left[(size_t)k]--, any = true;
-                tree.Put(w, 'A' + k), out.push_back((uint8_t)('A' + k));
-            }
-        }
+        for (int k = 8; k >= 0; k--)
+            if (left[(size_t)k] > 0)
+                left[(size_t)k]--, any = true, chain.Put(c, 'A' + k), out.push_back((uint8_t)('A' + k));
     }
     for (int s = 0; s < 40; s++)
-        tree.Put(w, s), out.push_back((uint8_t)s);
-    EXPECT_GT(tree.longestCode, 16);
-    ExpectDecodes("lh1", w.bytes, out);
-    ExpectDamaged("lh1", Bytes(w.bytes.begin(), w.bytes.end() - 1), (uint32_t)out.size());
+        chain.Put(c, s), out.push_back((uint8_t)s);
+    EXPECT_GT(chain.longestCode, 16);
+    ExpectDecodes("lh1", c.bytes, out);
+    ExpectDamaged("lh1", Bytes(c.bytes.begin(), c.bytes.end() - 1), (uint32_t)out.size());
 }
 
 // ======================================================================
 // -lzs-, -lz5-
 
-TEST_F(DecoderTest, LzsItemsAndRingSlots)
+TEST_F(DecoderTest, LarcRingsAtTheStart)
 {
-    // Position 2030 with length field 0 at the start: two spaces.
-    ExpectDecodes("lzs", BitWriter().Text("0 11111101110 0000").bytes, Str("  "));
-    // A slot naming the byte about to be written (distance 0) copies the
-    // window's old bytes there onto themselves, not the ring's content.
-    memcpy(shared.window, "WXYZ", 4);
-    ExpectDecodes("lzs", BitWriter().Put(0, 1).Put(2031, 11).Put(2, 4).bytes, Str("WXYZ"));
-
-    // Literals and slots that name them, overlapping their own output.
-    RingModel model = {Bytes(2048, ' '), {}, 2048 - 17};
-    BitWriter w;
-    for (const char *s = "ABCDE"; *s; s++)
-        w.Put(1, 1).Put((uint8_t)*s, 8), model.Literal((uint8_t)*s);
-    auto match = [&](uint32_t slot, int length) {
-        w.Put(0, 1).Put(slot, 11).Put((uint32_t)length - 2, 4), model.Match(slot, length);
-    };
-    match((2 - 17) & 0x7FF, 3);
-    match((7 - 17) & 0x7FF, 17);
-    match(2000, 5);
-    EXPECT_EQ(Bytes(model.out.begin(), model.out.begin() + 9), Str("ABCDECDEE"));
-    ExpectDecodes("lzs", w.bytes, model.out);
-}
-
-TEST_F(DecoderTest, Lz5InitialRing)
-{
-    // Ring slot r starts with the pattern's byte at offset (r + 18) mod
-    // 4096: 18 spaces, each byte 13 times, 0..255, 255..0, 128 zeros and
-    // 110 spaces.
-    Bytes pattern(18, ' ');
-    for (int b = 0; b < 256; b++)
-        pattern.insert(pattern.end(), 13, (uint8_t)b);
-    for (int b = 0; b < 512; b++)
-        pattern.push_back((uint8_t)(b < 256 ? b : 511 - b));
-    pattern.insert(pattern.end(), 128, 0);
-    pattern.insert(pattern.end(), 110, ' ');
-    RingModel fresh = {Bytes(4096), {}, 4096 - 18};
-    for (uint32_t r = 0; r < 4096; r++)
-        fresh.ring[r] = pattern[(r + 18) % 4096];
-
-    // Single matches at the start: position 0 and length 13 are thirteen
-    // zeros; 3328 the ascending run; 4077 the last space; 3584 the
-    // descending run; 3962 the last zeros and the first spaces; 4078 is
-    // distance 0, the window's old bytes.
-    const struct { uint32_t slot; int length; const char *expect; } starts[] = {
-        {0, 13, nullptr}, {3328, 18, nullptr}, {4077, 5, "     "},
-        {3584, 4, nullptr}, {3962, 10, nullptr}, {4078, 9, "old bytes"}};
-    for (const auto &s : starts) {
-        RingModel model = fresh;
-        model.Match(s.slot, s.length);
+    // One match at the start, from a ring slot: -lzs- starts writing at
+    // slot 2031 into spaces; -lz5- at 4078 into 18 spaces, each byte 13
+    // times, 0..255, 255..0, 128 zeros and 110 spaces. The slot being
+    // written (distance 0) copies the window's old bytes onto themselves.
+    Bytes thirteenZeros(13, 0), ascending, descending = {255, 254, 253, 252}, zerosThenSpaces(6, 0);
+    for (int b = 0; b < 18; b++)
+        ascending.push_back((uint8_t)b);
+    zerosThenSpaces.insert(zerosThenSpaces.end(), 4, ' ');
+    const struct { bool lz5; uint32_t slot; Bytes expect; } cases[] = {
+        {false, 2030, Str("  ")}, {false, 2031, Str("old bytes")},
+        {true, 0, thirteenZeros}, {true, 3328, ascending}, {true, 3584, descending},
+        {true, 3962, zerosThenSpaces}, {true, 4077, Str("     ")}, {true, 4078, Str("old bytes")}};
+    for (const auto &c : cases) {
         memcpy(shared.window, "old bytes", 9);
-        Bytes packed = {0x00, (uint8_t)s.slot, (uint8_t)((s.slot >> 8) << 4 | (uint32_t)(s.length - 3))};
-        ExpectDecodes("lz5", packed, s.expect ? Str(s.expect) : model.out);
-    }
-}
-
-// ======================================================================
-// Every decoder: size 0 ends before the first read, and the end check and
-// the output bound hold whichever decoder runs.
-
-TEST_F(DecoderTest, EmptyMembersAndOverlongOutput)
-{
-    for (const char *method : {"lh1", "lh4", "lh5", "lh6", "lzs", "lz5"}) {
-        SCOPED_TRACE(method);
-        Outcome none = Decode(method, Bytes{}, 0);
-        EXPECT_TRUE(none.exit == Done && none.output.empty());
-        EXPECT_EQ(Decode(method, Bytes{0xFF}, 0).exit, Done);
-        EXPECT_EQ(Decode(method, Bytes{0x00, 0x00}, 0).exit, Damaged);
-    }
-    // A match running past the original size: the file is cut there.
-    Outcome o = Decode("lh5", BitWriter().Constants(1, 0, 'a', 0).Constants(1, 0, 266, 0).bytes, 5);
-    EXPECT_EQ(o.exit, Damaged);
-    EXPECT_EQ(o.output, Str("aaaaa"));
-}
-
-// ======================================================================
-// The fast runs
-
-TEST(FastCopy, ForwardCopyAtEveryOverlapAndMatchesPastTheWindowEnd)
-{
-    // Destination minus source from -24 to 24 (0: onto itself), every
-    // length to 40: what a one-at-a-time forward copy leaves, nothing
-    // touched outside the destination.
-    for (int gap = -24; gap <= 24; gap++) {
-        for (int count = 0; count <= 40; count++) {
-            uint8_t expected[128], actual[128];
-            for (int i = 0; i < 128; i++)
-                expected[i] = actual[i] = (uint8_t)(i * 37 + 11);
-            for (int i = 0; i < count; i++)
-                expected[48 + i] = expected[48 - gap + i];
-            CopyForward(actual + 48, actual + 48 - gap, count);
-            EXPECT_EQ(memcmp(expected, actual, sizeof actual), 0) << "gap " << gap << ", count " << count;
-        }
-    }
-    // Sources before index 0 continue from the window's end and come back
-    // to its start; distances of 65,536 and more reach ahead of the write
-    // position. A match ends before the block does: the destination never wraps.
-    Lcg lcg = {7};
-    for (int i = 0; i < WINDOW_SIZE; i++)
-        shared.window[i] = (uint8_t)lcg.Next(256);
-    for (int32_t pos : {0, 3, 17, 40000}) {
-        std::vector<int32_t> distances = {65530, 65535, 65536, 65537, 65541, 131072, 131100};
-        for (int32_t d = 1; d <= 24; d++)
-            distances.push_back(d);
-        for (int32_t d = pos > 8 ? pos - 8 : 25; d <= pos + 24; d++)
-            distances.push_back(d);
-        for (int32_t distance : distances) {
-            for (int32_t length : {1, 2, 3, 7, 8, 9, 24, 40}) {
-                Bytes expected(shared.window, shared.window + WINDOW_SIZE);
-                for (int32_t i = 0; i < length; i++)
-                    expected[(size_t)(pos + i)] = expected[(size_t)((pos - distance + i) & (WINDOW_SIZE - 1))];
-                CopyMatchInBlock(pos, distance, length);
-                ASSERT_EQ(memcmp(expected.data(), shared.window, WINDOW_SIZE), 0)
-                    << "pos " << pos << ", distance " << distance << ", length " << length;
-            }
-        }
+        uint32_t length = (uint32_t)c.expect.size();
+        Bytes packed = c.lz5 ? Bytes{0x00, (uint8_t)c.slot, (uint8_t)((c.slot >> 8) << 4 | (length - 3))}
+                             : BitWriter().Put(0, 1).Put(c.slot, 11).Put(length - 2, 4).bytes;
+        ExpectDecodes(c.lz5 ? "lz5" : "lzs", packed, c.expect);
     }
 }
 
@@ -708,68 +616,63 @@ Bytes LarcMember(bool lz5, size_t size, int lead, uint32_t seed, Bytes *expected
 TEST_F(DecoderTest, LarcItemsAcrossChunkAndBlockEnds)
 {
     // Three blocks and more than three chunks each; every lead shifts the
-    // items against the chunk ends, -lzs- by 9 bits, -lz5- by a byte.
+    // items against the chunk ends, -lzs- by 9 bits, -lz5- by a byte. Then
+    // members that end exactly at a block end, after a match that does.
     for (int lz5 = 0; lz5 <= 1; lz5++) {
         const char *method = lz5 ? "lz5" : "lzs";
-        for (int lead = 0; lead < 9; lead++) {
+        for (int lead = 0; lead < 13; lead++) {
             SCOPED_TRACE(std::string(method) + " lead " + std::to_string(lead));
-            Bytes expected;
-            Bytes packed = LarcMember(lz5, 3 * WINDOW_SIZE + 100 + (size_t)lead, lead, 11u + (uint32_t)lead, &expected);
-            ASSERT_GT(packed.size(), 3u * CHUNK_SIZE);
-            ExpectDecodes(method, packed, expected);
-        }
-        // Members that end exactly at a block end, after a match that does.
-        for (uint32_t seed = 1; seed <= 4; seed++) {
-            Bytes expected;
-            Bytes packed = LarcMember(lz5, (size_t)(2 - lz5) * WINDOW_SIZE, 0, seed, &expected);
+            Bytes expected, packed = lead < 9 ? LarcMember(lz5, 3 * WINDOW_SIZE + 100 + (size_t)lead, lead, 11u + (uint32_t)lead, &expected)
+                                              : LarcMember(lz5, (size_t)(2 - lz5) * WINDOW_SIZE, 0, (uint32_t)lead - 8, &expected);
+            ASSERT_TRUE(lead >= 9 || packed.size() > 3u * CHUNK_SIZE);
             ExpectDecodes(method, packed, expected);
         }
     }
 }
 
-TEST_F(DecoderTest, LongestCodesAcrossChunkEnds)
+// ======================================================================
+// Every decoder: size 0 ends before the first read, and the end check and
+// the output bound hold whichever decoder runs.
+
+TEST_F(DecoderTest, EmptyMembersAndOverlongOutput)
 {
-    // Every item as long as an item can be: a literal or a match length of
-    // 16 bits, a 13-bit position code and 12 extra bits (41 bits and 256
-    // bytes per match), after `lead` 1-bit literals that shift them against
-    // the chunk ends. A fast run that misjudged the bytes an item can take
-    // would read past a chunk.
-    enum { LONG_LITERAL = 'z', SHORT_LITERAL = 'x', LONG_MATCH = 509 };
-    for (int lead = 0; lead < 8; lead++) {
-        SCOPED_TRACE(lead);
-        Code lengths, literals, positions;
-        lengths.len.assign(19, 4);
-        std::fill(lengths.len.begin() + 13, lengths.len.end(), 5);
-        literals.len.assign(510, 0);  // a comb: 1, 2, ..., 15, 16, 16
-        for (int len = 2; len <= 15; len++)
-            literals.len[(size_t)len - 2] = len;
-        literals.len[SHORT_LITERAL] = 1, literals.len[LONG_LITERAL] = 16, literals.len[LONG_MATCH] = 16;
-        for (int i = 0; i < 14; i++)
-            positions.len.push_back(i < 12 ? i + 1 : 13);
-        BitWriter w;
-        PutBlockHeader(w, (uint32_t)(lead + 4500), lengths, literals, positions, 4);
-        WindowModel model;
-        Lcg lcg = {31u + (uint32_t)lead};
-        for (int i = 0; i < lead + 4500; i++) {
-            if (i < lead || lcg.Next(4) == 0) {
-                uint8_t c = i < lead ? SHORT_LITERAL : LONG_LITERAL;
-                literals.Put(w, c), model.Literal(c);
-                continue;
-            }
-            uint32_t extra = lcg.Next(1 << 12);
-            literals.Put(w, LONG_MATCH), positions.Put(w, 13), w.Put(extra, 12);
-            model.Match((1u << 12) + extra + 1, LONG_MATCH - 253);
+    for (const char *method : {"lh1", "lh4", "lh5", "lh6", "lzs", "lz5"}) {
+        SCOPED_TRACE(method);
+        Outcome none = Decode(method, Bytes{}, 0);
+        EXPECT_TRUE(none.exit == Done && none.output.empty());
+        EXPECT_EQ(Decode(method, Bytes{0xFF}, 0).exit, Done);
+        EXPECT_EQ(Decode(method, Bytes{0x00, 0x00}, 0).exit, Damaged);
+    }
+    // A match running past the original size: the file is cut there.
+    Outcome o = Decode("lh5", BitWriter().Constants(1, 0, 'a', 0).Constants(1, 0, 266, 0).bytes, 5);
+    EXPECT_EQ(o.exit, Damaged);
+    EXPECT_EQ(o.output, Str("aaaaa"));
+}
+
+// The window copy's word-wide paths, against a one-at-a-time forward copy:
+// destination minus source from -24 to 24 (0: onto itself), every length to
+// 40, nothing touched outside the destination. (Matches that wrap the window
+// run through the decoders above.)
+TEST(FastCopy, ForwardCopyAtEveryOverlap)
+{
+    for (int gap = -24; gap <= 24; gap++) {
+        for (int count = 0; count <= 40; count++) {
+            uint8_t expected[128], actual[128];
+            for (int i = 0; i < 128; i++)
+                expected[i] = actual[i] = (uint8_t)(i * 37 + 11);
+            for (int i = 0; i < count; i++)
+                expected[48 + i] = expected[48 - gap + i];
+            CopyForward(actual + 48, actual + 48 - gap, count);
+            EXPECT_EQ(memcmp(expected, actual, sizeof actual), 0) << "gap " << gap << ", count " << count;
         }
-        ASSERT_GT(w.bytes.size(), 2u * CHUNK_SIZE);
-        ExpectDecodes("lh5", w.bytes, model.out);
     }
 }
 
 TEST_F(DecoderTest, StaticHuffmanRoundTripsAndCutsInsideFastRuns)
 {
     // Data whose matches have every short distance, cross block ends and
-    // copy from across the window's end: runs, short periods, and words and
-    // runs with repeats from up to 32 KiB back.
+    // copy from across the window's end: a run, short periods, and words,
+    // runs and repeats from up to 32 KiB back.
     std::vector<Bytes> inputs = {Bytes(200000, 'a')};
     Lcg lcg = {5};
     for (size_t period = 2; period <= 9; period++) {
@@ -790,12 +693,10 @@ TEST_F(DecoderTest, StaticHuffmanRoundTripsAndCutsInsideFastRuns)
                 data.push_back(' ');
             } else if (kind < 7) {
                 data.insert(data.end(), 1 + lcg.Next(300), (uint8_t)lcg.Next(256));
-            } else if (kind < 9 && data.size() > 40) {
+            } else if (data.size() > 40) {
                 size_t from = data.size() - 1 - lcg.Next((uint32_t)std::min<size_t>(data.size() - 1, 32000));
                 for (size_t i = 0, n = 3 + lcg.Next(260); i < n; i++)
                     data.push_back(data[from + i]);
-            } else {
-                data.push_back((uint8_t)lcg.Next(256));
             }
         }
         data.resize(size);
