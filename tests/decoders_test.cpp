@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -671,8 +672,8 @@ TEST(FastCopy, ForwardCopyAtEveryOverlap)
 TEST_F(DecoderTest, StaticHuffmanRoundTripsAndCutsInsideFastRuns)
 {
     // Data whose matches have every short distance, cross block ends and
-    // copy from across the window's end: a run, short periods, and words,
-    // runs and repeats from up to 32 KiB back.
+    // copy from across the window's end: a run, short periods, and the
+    // inputs of the jlha archives at and past the window's size.
     std::vector<Bytes> inputs = {Bytes(200000, 'a')};
     Lcg lcg = {5};
     for (size_t period = 2; period <= 9; period++) {
@@ -683,24 +684,10 @@ TEST_F(DecoderTest, StaticHuffmanRoundTripsAndCutsInsideFastRuns)
             data.insert(data.end(), data.begin(), data.begin() + (long)period);
         inputs.push_back(data);
     }
-    for (size_t size : {65535, 65536, 65537, 200003}) {
-        Bytes data;
-        while (data.size() < size) {
-            uint32_t kind = lcg.Next(10);
-            if (kind < 6) {
-                for (uint32_t n = 2 + lcg.Next(7); n > 0; n--)
-                    data.push_back((uint8_t)('a' + lcg.Next(6)));
-                data.push_back(' ');
-            } else if (kind < 7) {
-                data.insert(data.end(), 1 + lcg.Next(300), (uint8_t)lcg.Next(256));
-            } else if (data.size() > 40) {
-                size_t from = data.size() - 1 - lcg.Next((uint32_t)std::min<size_t>(data.size() - 1, 32000));
-                for (size_t i = 0, n = 3 + lcg.Next(260); i < n; i++)
-                    data.push_back(data[from + i]);
-            }
-        }
-        data.resize(size);
-        inputs.push_back(data);
+    for (const char *name : {"exact64k.bin", "over64k.bin", "text.txt", "deep.bin"}) {
+        std::ifstream f(std::string(CORVANE_TEST_DATA) + "/inputs/" + name, std::ios::binary);
+        inputs.emplace_back(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+        ASSERT_GT(inputs.back().size(), 10000u) << name << ": no test input (tests/java)";
     }
     for (int lh6 = 0; lh6 <= 1; lh6++) {
         const LzhMethodParams &params = lh6 ? kLh6Params : kLh5Params;

@@ -252,23 +252,22 @@ TEST(MemberNames, CodePage437AndTheCharactersRefused)
     }
 }
 
-uint32_t Dos(int year, int month, int day, int hour, int minute, int second)
-{
-    return (uint32_t)(year - 1980) << 25 | (uint32_t)month << 21 | (uint32_t)day << 16 |
-           (uint32_t)hour << 11 | (uint32_t)minute << 5 | (uint32_t)second / 2;
-}
-
 TEST(MemberTimes, LocalMsDosTimeHeldToItsRange)
 {
     const char *saved = getenv("TZ");
     std::string savedZone = saved ? saved : "";
     setenv("TZ", "Europe/Berlin", 1);
     tzset();
-    EXPECT_EQ(UnixToDosDateTime(1234567890), Dos(2009, 2, 14, 0, 31, 30));      // winter, UTC+1
-    EXPECT_EQ(UnixToDosDateTime(1246406401), Dos(2009, 7, 1, 2, 0, 0));         // summer, odd second
-    EXPECT_EQ(UnixToDosDateTime(0), Dos(1980, 1, 1, 0, 0, 0));                  // before MS-DOS time
-    EXPECT_EQ(UnixToDosDateTime(315529200), Dos(1980, 1, 1, 0, 0, 0));          // its first second
-    EXPECT_EQ(UnixToDosDateTime(4354819200LL), Dos(2107, 12, 31, 23, 59, 58));  // year 2108
+    const struct { long long unixTime; int y, mo, d, h, mi, s; } cases[] = {
+        {1234567890, 2009, 2, 14, 0, 31, 30},     // winter, UTC+1
+        {1246406401, 2009, 7, 1, 2, 0, 0},        // summer, odd second
+        {0, 1980, 1, 1, 0, 0, 0},                 // before MS-DOS time
+        {315529200, 1980, 1, 1, 0, 0, 0},         // its first second
+        {4354819200LL, 2107, 12, 31, 23, 59, 58}  // year 2108
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(UnixToDosDateTime(c.unixTime), (uint32_t)(c.y - 1980) << 25 | (uint32_t)c.mo << 21 |
+                  (uint32_t)c.d << 16 | (uint32_t)c.h << 11 | (uint32_t)c.mi << 5 | (uint32_t)c.s / 2) << c.unixTime;
     saved ? setenv("TZ", savedZone.c_str(), 1) : unsetenv("TZ");
     tzset();
 }
@@ -447,7 +446,7 @@ INSTANTIATE_TEST_SUITE_P(Best, RoundTrip,
 
 // ---- The command line
 
-TEST(MakeCommand, ArchiveOnlyIsReproducibleAndExtracts)
+TEST(MakeCommand, ReproducibleArchiveAndSelfExtractorFromFiles)
 {
     ScratchDir dir;
     std::map<std::string, std::string> files = {{"a.txt", Input("main.c")},
@@ -467,24 +466,17 @@ TEST(MakeCommand, ArchiveOnlyIsReproducibleAndExtracts)
         EXPECT_EQ(m.time, LocalStamp(1600000000)) << m.path;
         EXPECT_TRUE(m.path.find("b.bin") == std::string::npos || m.method == "-lh6-");
     }
-    CliResult r = Sfx({"extract", first, "-d", (dir.path / "out").string()});
-    ASSERT_EQ(r.exitCode, 0) << Describe(r);
+    ASSERT_EQ(Sfx({"extract", first, "-d", (dir.path / "out").string()}).exitCode, 0);
     ExpectExtracted(dir.path / "out", files, "corvane-sfx extract");
-}
 
-TEST(MakeCommand, SelfExtractorFromFilesWithTheBuiltInStub)
-{
-    ScratchDir dir;
-    std::map<std::string, std::string> files = {{"setup.ini", Input("notes.txt")},
-                                                {"data/x.bin", Input("over64k.bin")}};
-    MakeTree(dir.path, files);
+    // With the stub built in, when this build has one.
     std::string exe = (dir.path / "setup.exe").string();
     CliResult made = Sfx({"make", "-o", exe, (dir.path / "tree").string()});
     if (made.exitCode == 1 && made.err.find("--stub") != std::string::npos)
         GTEST_SKIP() << "this build has no stub of its own";
     ASSERT_EQ(made.exitCode, 0) << Describe(made);
-    ASSERT_EQ(Sfx({"extract", exe, "-d", (dir.path / "out").string()}).exitCode, 0);
-    ExpectExtracted(dir.path / "out", files, "the self-extractor");
+    ASSERT_EQ(Sfx({"extract", exe, "-d", (dir.path / "sfx").string()}).exitCode, 0);
+    ExpectExtracted(dir.path / "sfx", files, "the self-extractor");
 }
 
 TEST(MakeCommand, RefusalsNameTheirCauseAndWriteNothing)
