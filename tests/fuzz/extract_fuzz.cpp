@@ -1,13 +1,8 @@
-// The whole run of the self-extractor on an arbitrary file, with the user's
-// answers taken from the input too.
-//
-// Input: a count n (low 4 bits) and when to press Cancel in the progress
-// dialog (high bits: after that many output blocks, 0 for never), then n
-// answer bytes (each one of "y", "n", "c"), then the file itself.
-//
-// Checked after the run: nothing was written outside the target directory.
-// (A process ended on the way is a finding to libFuzzer, and a replay that
-// never prints its summary fails in CTest.)
+// The whole run of the self-extractor on an arbitrary file, the user's
+// answers taken from the input too: a count n (low 4 bits) and when to
+// press Cancel in the progress dialog (high bits: after that many output
+// blocks, 0 for never), n answer bytes (each "y", "n" or "c"), the file.
+// Checked: nothing was written outside the target directory.
 #include <stdio.h>
 
 #include "shell/shell.h"
@@ -20,7 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     size_t answerCount = size ? data[0] & 15 : 0;
     if (size < 1 + answerCount)
         return 0;
-    std::string answers;
+    // After the answers, the end of input answers No (an empty stream is
+    // one byte, read off at once).
+    std::string answers = answerCount ? "" : " ";
     for (size_t i = 0; i < answerCount; i++)
         answers += "ync"[data[1 + i] % 3] + std::string("\n");
 
@@ -39,10 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!fuzz::WriteFile(exe, data + 1 + answerCount, size - 1 - answerCount))
         return 0;
 
-    // After the answers, the end of input answers No (an empty stream is
-    // one byte, read off at once).
-    FILE *console = fmemopen(answers.empty() ? (void *)"" : answers.data(), answers.empty() ? 1 : answers.size(), "r");
-    if (answers.empty() && console)
+    FILE *console = fmemopen(answers.data(), answers.size(), "r");
+    if (console && !answerCount)
         fgetc(console);
     HostSetConsoleInput(console);
     HostSetModulePath(exe.c_str());

@@ -1,14 +1,19 @@
-// What the fuzz targets share: a scratch directory of their own, the input
-// written to a file there (the extractor reads only files), the archive
-// input opened on it, and the report of a finding.
+// What the fuzz targets share: a scratch directory per process (parallel
+// jobs never meet; a crash leaves it for a look), the input written to a
+// file there (the extractor reads only files), the archive input opened on
+// it, the report of a finding, and, outside libFuzzer, a replay driver.
 #pragma once
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "archive/archive.h"
 #include "decode/decode.h"
@@ -16,20 +21,13 @@
 
 namespace fuzz {
 
-// One directory per process, so that parallel fuzzing jobs never meet;
-// removed at a normal exit (a crash leaves it for a look). Never destroyed,
-// so that the exit handler still finds the name.
 inline const std::string &ScratchRoot()
 {
-    static const std::string *root = [] {
+    static const std::string *root = [] {  // never destroyed: the exit handler needs it
         const char *tmp = getenv("TMPDIR");
-        auto *dir = new std::string(std::string(tmp && *tmp ? tmp : "/tmp") + "/corvane-fuzz-" +
-                                    std::to_string((long)getpid()));
+        auto *dir = new std::string(std::string(tmp && *tmp ? tmp : "/tmp") + "/corvane-fuzz-" + std::to_string(getpid()));
         std::filesystem::create_directories(*dir);
-        atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(ScratchRoot(), ignored);
-        });
+        atexit([] { std::error_code e; std::filesystem::remove_all(ScratchRoot(), e); });
         return dir;
     }();
     return *root;
@@ -48,10 +46,13 @@ inline std::string WindowsPath(const std::string &unixPath)
     return HostPathFromUnix(unixPath.c_str(), win, sizeof win) ? win : "";
 }
 
-// Opens `path` as the archive input, as the driver does; false when the
-// stand-in cannot open it (then there is nothing to test).
-inline bool OpenArchiveInput(const std::string &path)
+// Writes the bytes to `name` in the scratch directory and opens that as
+// the archive input, as the driver does; false if that fails.
+inline bool OpenArchiveInput(const char *name, const uint8_t *data, size_t size)
 {
+    std::string path = ScratchRoot() + "/" + name;
+    if (!WriteFile(path, data, size))
+        return false;
     ResetArchiveInput();
     archiveInput.archiveFile = CreateFileA(WindowsPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, 0,
                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
@@ -68,3 +69,28 @@ inline bool OpenArchiveInput(const std::string &path)
 }
 
 }  // namespace fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
+
+#ifdef FUZZ_REPLAY
+// The files of the directories given, in name order, without libFuzzer.
+// CTest passes the run only on the closing summary (on stderr: stdout is
+// the extractor's console), so a process ended on the way fails it.
+int main(int argc, char **argv)
+{
+    std::vector<std::filesystem::path> inputs;
+    for (int i = 1; i < argc; i++)
+        for (const auto &item : std::filesystem::directory_iterator(std::filesystem::absolute(argv[i])))
+            if (item.is_regular_file() && item.path().filename().string()[0] != '.')
+                inputs.push_back(item.path());
+    std::sort(inputs.begin(), inputs.end());
+    for (const auto &path : inputs) {
+        std::ifstream in(path, std::ios::binary);
+        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        fprintf(stderr, "replay: %s\n", path.c_str());
+        LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+    }
+    fprintf(stderr, "replay: %zu inputs, no crash\n", inputs.size());
+    return 0;
+}
+#endif
