@@ -116,11 +116,11 @@ template <class Visit> void EachCode(Counts &count, int k, int left, int syms, c
     count[k] = 0;
 }
 
-TEST(TablePool, ModelAndSearchHoldOnEverySmallCode)
+TEST(TablePool, ModelAndSearchHoldOnEverySmallCodeAndTheWorstCodesOfABlockFit)
 {
     HuffmanPoolLayout layout = StaticHuffmanPoolLayout();
     std::mt19937 random(11);
-    for (int rootBits : {7, 9}) {
+    for (int rootBits : {7, 9}) {  // every code of up to 24 symbols: model, builder and search agree
         const int n = 24;
         Model model = {layout.maxCodeLength, n, rootBits, {}};
         std::vector<int> most(n + 1, 0);  // by the symbols a code has
@@ -135,21 +135,15 @@ TEST(TablePool, ModelAndSearchHoldOnEverySmallCode)
             EXPECT_EQ(model.WorstCode(m, &count), most[m]) << m << " symbols, root " << rootBits;
         }
     }
-}
-
-TEST(TablePool, WorstCodesOfABlockFitThePool)
-{
-    HuffmanPoolLayout layout = StaticHuffmanPoolLayout();
-    std::mt19937 random(11);
     auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
     int total = 0;
-    for (int i = 0; i < 3; i++) {
+    for (int i = 0; i < 3; i++) {  // the block's three codes: their worst, and random codes below it
         int n = layout.symbols[i], rootBits = layout.rootBits[i];
         Model model = {layout.maxCodeLength, n, rootBits, {}};
         Counts count;
         int worst = model.WorstCode(n, &count);
         EXPECT_EQ(Build(count, n, rootBits, random), worst) << "code " << i;
-        for (int round = 0; round < 300; round++) {  // random codes, the short ones rarer
+        for (int round = 0; round < 300; round++) {  // the short codes rarer
             count = MakeCode(layout.maxCodeLength, n, [&](int, int, int, int low, int high) {
                 return pick(low, pick(low, high));
             });
