@@ -9,13 +9,11 @@
 
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "decode/decode.h"
 #include "platform/host.h"
-#include "tools/lzh_encoder.h"
 
 namespace {
 
@@ -665,46 +663,6 @@ TEST(FastCopy, ForwardCopyAtEveryOverlap)
                 expected[48 + i] = expected[48 - gap + i];
             CopyForward(actual + 48, actual + 48 - gap, count);
             EXPECT_EQ(memcmp(expected, actual, sizeof actual), 0) << "gap " << gap << ", count " << count;
-        }
-    }
-}
-
-TEST_F(DecoderTest, StaticHuffmanRoundTripsAndCutsInsideFastRuns)
-{
-    // Data whose matches have every short distance, cross block ends and
-    // copy from across the window's end: a run, short periods, and the
-    // inputs of the jlha archives at and past the window's size.
-    std::vector<Bytes> inputs = {Bytes(200000, 'a')};
-    Lcg lcg = {5};
-    for (size_t period = 2; period <= 9; period++) {
-        Bytes data;
-        for (size_t i = 0; i < period; i++)
-            data.push_back((uint8_t)lcg.Next(256));
-        while (data.size() < WINDOW_SIZE + 3000 + period)
-            data.insert(data.end(), data.begin(), data.begin() + (long)period);
-        inputs.push_back(data);
-    }
-    for (const char *name : {"exact64k.bin", "over64k.bin", "text.txt", "deep.bin"}) {
-        std::ifstream f(std::string(CORVANE_TEST_DATA) + "/inputs/" + name, std::ios::binary);
-        inputs.emplace_back(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-        ASSERT_GT(inputs.back().size(), 10000u) << name << ": no test input (tests/java)";
-    }
-    for (int lh6 = 0; lh6 <= 1; lh6++) {
-        const LzhMethodParams &params = lh6 ? kLh6Params : kLh5Params;
-        const char *method = lh6 ? "lh6" : "lh5";
-        for (const Bytes &data : inputs) {
-            SCOPED_TRACE(std::string(method) + ", " + std::to_string(data.size()) + " bytes");
-            Bytes packed;
-            PackLzh(data.data(), data.size(), params, DefaultLzhEffort(params), &packed);
-            ExpectDecodes(method, packed, data);
-            // Cut short, the member ends as damage; what came out before is
-            // the data's own, whole blocks only.
-            for (size_t cut = 1; cut < packed.size(); cut += 1 + packed.size() / 7) {
-                Outcome o = Decode(method, Bytes(packed.begin(), packed.begin() + (long)cut), (uint32_t)data.size(), &data);
-                EXPECT_EQ(o.exit, Damaged) << "cut at " << cut;
-                EXPECT_EQ(o.output.size() % WINDOW_SIZE, 0u) << "cut at " << cut;
-                EXPECT_TRUE(std::equal(o.output.begin(), o.output.end(), data.begin())) << "cut at " << cut;
-            }
         }
     }
 }
