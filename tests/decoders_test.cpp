@@ -1,9 +1,8 @@
 // The decoders through the real frame and dispatcher, over packed bits
-// written by hand or by small models of the encoders, where they leave their
-// fast runs: overlapping copies, sources past the window's end, items that
-// straddle a chunk's end at every bit offset, matches ending on a block's or
-// the member's end, data cut inside a fast run. Expected output is the data
-// encoded or what a plain model of the window copies, never the decoders'.
+// written by hand or by small models of the encoders, also where they leave
+// their fast runs: overlapping copies, sources past the window's end, items
+// straddling a chunk's end, matches ending on a block's or the member's end.
+// Expected output is what a plain model of the window copies.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -159,7 +158,6 @@ protected:
     }
 };
 
-// ======================================================================
 // -lh4-, -lh5-, -lh6-
 
 TEST_F(DecoderTest, StaticConstantCodesBlockCountsAndTheSpacesBeforeTheFirstByte)
@@ -449,7 +447,6 @@ TEST_F(DecoderTest, LongestCodesAcrossChunkEnds)
     }
 }
 
-// ======================================================================
 // -lh1-
 
 // The encoder's side of the adaptive code, without the rebuild (the jlha
@@ -541,7 +538,6 @@ TEST_F(DecoderTest, Lh1FreshTreePositionsAndCodesLongerThanSixteenBits)
     ExpectDamaged("lh1", Bytes(c.bytes.begin(), c.bytes.end() - 1), (uint32_t)out.size());
 }
 
-// ======================================================================
 // -lzs-, -lz5-
 
 TEST_F(DecoderTest, LarcRingsAtTheStart)
@@ -629,9 +625,8 @@ TEST_F(DecoderTest, LarcItemsAcrossChunkAndBlockEnds)
     }
 }
 
-// ======================================================================
-// Every decoder: size 0 ends before the first read, and the end check and
-// the output bound hold whichever decoder runs.
+// Every decoder: size 0 ends before the first read; the end check and the
+// output bound hold whichever decoder runs.
 
 TEST_F(DecoderTest, EmptyMembersAndOverlongOutput)
 {
