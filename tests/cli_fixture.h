@@ -1,16 +1,132 @@
-// A scratch directory per test and a way to run corvane-sfx in it.
+// The tests' scratch folder and the two ways they run corvane-sfx: as a
+// child process fed a standard input, the way a user at a terminal does,
+// and inside the test process, where faults can be injected under it.
 #pragma once
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
-#include "tests/run_cli.h"
+#include "platform/host.h"
+#include "shell/shell.h"
 
+extern char **environ;
+
+struct CliResult {
+    int exitCode = -1;      // -1 if the child did not exit normally
+    int signal = 0;         // the signal that ended it, if one did
+    bool timedOut = false;  // killed after the time limit
+    std::string out, err;
+};
 using RunResult = CliResult;
 
+struct CliOptions {
+    std::string input;             // all of the child's standard input
+    int timeoutSeconds = 120;      // a prompt looping at the end of input fails, not hangs
+    std::vector<std::string> env;  // "NAME=value", in place of the inherited NAME
+};
+
+// How the run ended and what it said on stderr, for test messages.
+inline std::string Describe(const CliResult &r)
+{
+    return (r.timedOut ? "timed out" : r.signal ? "killed by signal " + std::to_string(r.signal)
+                                                : "exit code " + std::to_string(r.exitCode)) +
+           "; stderr:\n" + r.err;
+}
+
+// The child's input and outputs are unlinked files, not pipes: nothing can
+// block on a full pipe, and a grandchild that keeps an output open (a Wine
+// server) cannot hold up the end of the run.
+inline int CliTempFile(const std::string &contents)
+{
+    char name[] = "/tmp/corvane-cli-XXXXXX";
+    int fd = mkostemp(name, O_CLOEXEC);
+    if (fd >= 0 && (unlink(name) != 0 || write(fd, contents.data(), contents.size()) < 0 || lseek(fd, 0, SEEK_SET)))
+        close(fd), fd = -1;
+    return fd;
+}
+
+inline std::string CliReadBack(int fd)
+{
+    std::string text;
+    char buffer[16384];
+    for (ssize_t n = lseek(fd, 0, SEEK_SET); fd >= 0 && (n = read(fd, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, (size_t)n);
+    close(fd);
+    return text;
+}
+
+inline CliResult RunCli(const std::vector<std::string> &args, const CliOptions &options = {})
+{
+    CliResult result;
+    // The test binary may have threads: only async-signal-safe calls after fork.
+    std::vector<std::string> env = options.env;
+    for (char **e = environ; *e; e++)
+        if (std::none_of(options.env.begin(), options.env.end(), [&](const std::string &o) {
+                return o.compare(0, o.find('=') + 1, *e, o.find('=') + 1) == 0;
+            }))
+            env.push_back(*e);
+    std::vector<char *> argv, envp;
+    for (const std::string &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    for (const std::string &e : env)
+        envp.push_back(const_cast<char *>(e.c_str()));
+    argv.push_back(nullptr), envp.push_back(nullptr);
+    int in = CliTempFile(options.input), out = CliTempFile(""), err = CliTempFile(""), status = 0;
+    pid_t pid = args.empty() || in < 0 || out < 0 || err < 0 ? -1 : fork(), done = 0;
+    if (pid == 0) {
+        dup2(in, 0), dup2(out, 1), dup2(err, 2);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
+    while (pid > 0 && (done = waitpid(pid, &status, WNOHANG)) == 0) {
+        if (!result.timedOut && std::chrono::steady_clock::now() > deadline)
+            result.timedOut = true, kill(pid, SIGKILL);
+        usleep(200);
+    }
+    result.exitCode = done > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.signal = done > 0 && WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    close(in);
+    result.out = CliReadBack(out);
+    result.err = pid > 0 ? CliReadBack(err) : "cannot start " + (args.empty() ? std::string("nothing") : args[0]);
+    return result;
+}
+
+// The full name of a program found through PATH, or "" if there is none.
+inline std::string FindOnPath(const std::string &program)
+{
+    std::string dirs = getenv("PATH") ? getenv("PATH") : "";
+    for (size_t at = 0, end; at <= dirs.size(); at = end + 1) {
+        end = std::min(dirs.find(':', at), dirs.size());
+        std::string candidate = dirs.substr(at, end - at) + "/" + program;
+        if (end > at && access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+    }
+    return "";
+}
+
+// How many times `needle` occurs in `hay`.
+inline int Occurrences(const std::string &hay, const std::string &needle)
+{
+    int n = 0;
+    for (size_t at = hay.find(needle); at != std::string::npos; at = hay.find(needle, at + 1))
+        n++;
+    return n;
+}
+
+// A scratch folder per test, removed with whatever read-only things are in it.
 class CliTest : public ::testing::Test {
 protected:
     std::string root;
@@ -21,50 +137,37 @@ protected:
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         root = tmpl;
     }
+    void TearDown() override { EXPECT_EQ(Shell("chmod -R u+w '" + root + "' 2>/dev/null; rm -rf '" + root + "'"), 0); }
 
-    void TearDown() override
-    {
-        // Read-only files and directories must not outlive the test.
-        std::string cmd = "chmod -R u+w '" + root + "' 2>/dev/null; rm -rf '" + root + "'";
-        if (system(cmd.c_str()) != 0)
-            ADD_FAILURE() << "could not remove " << root;
-    }
-
+    static int Shell(const std::string &command) { return system(command.c_str()); }
     std::string Path(const std::string &name) const { return root + "/" + name; }
-
+    void Remove(const std::string &name) const { Shell("chmod -R u+w '" + Path(name) + "' 2>/dev/null; rm -rf '" + Path(name) + "'"); }
     std::string Write(const std::string &name, const std::string &bytes)
     {
-        std::string path = Path(name);
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path;
+        std::ofstream(Path(name), std::ios::binary) << bytes;
+        return Path(name);
     }
-
     static std::string Read(const std::string &path)
     {
-        std::ifstream f(path, std::ios::binary);
         std::stringstream s;
-        s << f.rdbuf();
+        s << std::ifstream(path, std::ios::binary).rdbuf();
         return s.str();
     }
-
     static bool Exists(const std::string &path)
     {
         struct stat st;
         return lstat(path.c_str(), &st) == 0;
     }
-
     static bool IsDirectory(const std::string &path)
     {
         struct stat st;
         return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     }
-
     // Number of entries below `path`, recursively (0 when it does not exist).
     static int CountEntries(const std::string &path)
     {
-        std::string cmd = "find '" + path + "' -mindepth 1 2>/dev/null | wc -l";
-        FILE *p = popen(cmd.c_str(), "r");
-        int n = 0;
+        FILE *p = popen(("find '" + path + "' -mindepth 1 2>/dev/null | wc -l").c_str(), "r");
+        int n = -1;
         if (p && fscanf(p, "%d", &n) != 1)
             n = -1;
         if (p)
@@ -72,33 +175,43 @@ protected:
         return n;
     }
 
+    // corvane-sfx ARGS as a child, in the time zone the expectations assume.
     RunResult Cli(const std::vector<std::string> &args, const std::string &input = "",
                   const std::vector<std::string> &env = {})
     {
-        std::vector<std::string> all = {CORVANE_SFX};
+        std::vector<std::string> all = {CORVANE_SFX}, vars = {"TZ=Europe/Berlin"};
         all.insert(all.end(), args.begin(), args.end());
-        std::vector<std::string> fullEnv = {"TZ=Europe/Berlin"};
-        fullEnv.insert(fullEnv.end(), env.begin(), env.end());
-        CliOptions options;
-        options.input = input;
-        options.env = fullEnv;
-        options.timeoutSeconds = 60;
-        return RunCli(all, options);
+        vars.insert(vars.end(), env.begin(), env.end());
+        return RunCli(all, {input, 60, vars});
     }
-
     // `extract FILE -d ROOT/out` with the given answers on stdin.
-    RunResult Extract(const std::string &file, const std::string &answers = "",
-                      const std::vector<std::string> &env = {})
+    RunResult Extract(const std::string &file, const std::string &answers = "", const std::vector<std::string> &env = {})
     {
         return Cli({"extract", file, "-d", Path("out")}, answers, env);
     }
-};
 
-// How many times `needle` occurs in `hay`.
-inline int Occurrences(const std::string &hay, const std::string &needle)
-{
-    int n = 0;
-    for (size_t at = hay.find(needle); at != std::string::npos; at = hay.find(needle, at + 1))
-        n++;
-    return n;
-}
+    // The whole self-extractor run on `file` in this process: answers from
+    // `answers` (or from `input`, a stream of the test's making; the end of
+    // input answers No), `target` typed into the dialog, an optional Cancel
+    // in the progress dialog at the n-th pump. Returns the exit code; what
+    // the run said (its message boxes) goes to `said`.
+    int RunInProcess(const std::string &file, const std::string &answers, std::string &said,
+                     int cancelAfterBlocks = 0, FILE *input = nullptr, std::string target = "")
+    {
+        std::string text = answers + '\n', to = target.empty() ? Path("out") : target;
+        FILE *own = input ? nullptr : fmemopen(&text[0], text.size(), "r");
+        HostSetConsoleInput(input ? input : own);
+        HostSetModulePath(file.c_str());
+        HostSetTargetAnswer(to.c_str());
+        HostCancelAfterBlocks(cancelAfterBlocks);
+        runState = RunState();
+        testing::internal::CaptureStderr();
+        int code = RunSelfExtractor();
+        said = testing::internal::GetCapturedStderr();
+        HostCancelAfterBlocks(0);
+        HostSetConsoleInput(nullptr);
+        if (own)
+            fclose(own);
+        return code;
+    }
+};

@@ -14,7 +14,6 @@
 
 #include "tests/cli_fixture.h"
 #include "tests/lzh_builder.h"
-#include "tests/run_in_process.h"
 
 namespace fs = std::filesystem;
 
@@ -86,14 +85,10 @@ protected:
         fakeDisk[0] = 0;
     }
 
-    int Run(const std::vector<lzh::Member> &members, std::string answers, std::string &said)
+    int Run(const std::vector<lzh::Member> &members, const std::string &answers, std::string &said)
     {
-        answers += "\n";  // then the end of input: No
-        FILE *input = fmemopen((void *)answers.data(), answers.size(), "r");
         allocations.clear();
-        int code = RunInProcess(Write("a.lzh", lzh::Archive(members)), Path("out"), input, said);
-        fclose(input);
-        return code;
+        return RunInProcess(Write("a.lzh", lzh::Archive(members)), answers, said);
     }
 };
 
