@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -155,24 +156,20 @@ protected:
     }
     static bool Exists(const std::string &path)
     {
-        struct stat st;
-        return lstat(path.c_str(), &st) == 0;
+        std::error_code e;
+        return std::filesystem::exists(std::filesystem::symlink_status(path, e));
     }
     static bool IsDirectory(const std::string &path)
     {
-        struct stat st;
-        return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        std::error_code e;
+        return std::filesystem::is_directory(path, e);
     }
     // Number of entries below `path`, recursively (0 when it does not exist).
     static int CountEntries(const std::string &path)
     {
-        FILE *p = popen(("find '" + path + "' -mindepth 1 2>/dev/null | wc -l").c_str(), "r");
-        int n = -1;
-        if (p && fscanf(p, "%d", &n) != 1)
-            n = -1;
-        if (p)
-            pclose(p);
-        return n;
+        std::error_code e;
+        auto all = std::filesystem::recursive_directory_iterator(path, e);
+        return e ? 0 : (int)std::distance(begin(all), end(all));
     }
 
     // corvane-sfx ARGS as a child, in the time zone the expectations assume.
