@@ -129,7 +129,7 @@ inline int Occurrences(const std::string &hay, const std::string &needle)
 
 // A scratch folder per test, removed with whatever read-only things are in it.
 class CliTest : public ::testing::Test {
-protected:
+public:
     std::string root;
 
     void SetUp() override

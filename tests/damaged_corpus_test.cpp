@@ -29,12 +29,7 @@ const char kSpace[] = "Warning: There is not enough space on the data carrier.";
 const size_t kArchive = (size_t)-1;  // a case about no member in particular
 
 uint32_t Get16(const std::string &s, size_t at) { return (uint8_t)s[at] | (uint32_t)(uint8_t)s[at + 1] << 8; }
-
-std::string TestData(const std::string &name)
-{
-    std::ifstream f(std::string(CORVANE_TEST_DATA) + "/" + name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
+std::string TestData(const std::string &name) { return CliTest::Read(std::string(CORVANE_TEST_DATA) + "/" + name); }
 
 struct Layout {
     std::string path, content;  // "/" separators; the original bytes of a file member
@@ -121,10 +116,9 @@ size_t HeaderCrcField(const std::string &b, size_t start, int level, size_t *len
 void RefreshChecks(std::string &b, size_t start, int level)
 {
     if (level < 2) {
-        unsigned sum = 0;
-        for (size_t i = 0; i < (uint8_t)b[start]; i++)
-            sum += (uint8_t)b[start + 2 + i];
-        b[start + 1] = (char)sum;
+        std::string h = b.substr(start, (uint8_t)b[start] + 2);
+        lzh::SetSum(h);
+        b[start + 1] = h[1];
     }
     size_t length = 0, field = level ? HeaderCrcField(b, start, level, &length) : 0;
     if (field) {

@@ -22,23 +22,9 @@ inline uint16_t Crc16(const std::string &bytes)
     return crc;
 }
 
-inline void Put16(std::string &s, uint32_t v)
-{
-    s += (char)(v & 0xFF);
-    s += (char)((v >> 8) & 0xFF);
-}
-
-inline void Put32(std::string &s, uint32_t v)
-{
-    Put16(s, v & 0xFFFF);
-    Put16(s, v >> 16);
-}
-
-inline void Set16(std::string &s, size_t at, uint32_t v)
-{
-    s[at] = (char)(v & 0xFF);
-    s[at + 1] = (char)((v >> 8) & 0xFF);
-}
+inline void Set16(std::string &s, size_t at, uint32_t v) { s[at] = (char)v, s[at + 1] = (char)(v >> 8); }
+inline void Put16(std::string &s, uint32_t v) { s += {(char)v, (char)(v >> 8)}; }
+inline void Put32(std::string &s, uint32_t v) { Put16(s, v & 0xFFFF), Put16(s, v >> 16); }
 
 struct Member {
     std::string method = "-lh0-";
@@ -78,40 +64,19 @@ inline Member Directory(const std::string &path, int level = 0)
     return m;
 }
 
-// Extended headers: each is its 2-byte length, then type and data; the
-// length counts type, data and the next length field.
-inline std::string Extended(const std::vector<std::string> &items)
+// The 8-bit sum of a level 0 or 1 base header, over the S bytes behind it.
+inline void SetSum(std::string &h)
 {
-    std::string s;
-    for (const std::string &item : items)
-        Put16(s, (uint32_t)item.size() + 2), s += item;
-    return s;  // the caller appends the final 0 length
+    unsigned sum = 0;
+    for (size_t i = 2; i < (size_t)(unsigned char)h[0] + 2; i++)
+        sum += (unsigned char)h[i];
+    h[1] = (char)sum;
 }
 
 inline std::string Header(const Member &m)
 {
-    std::string h;
-    if (m.level == 0) {
-        h += '\0';  // S, set below
-        h += '\0';  // checksum
-        h += m.method;
-        Put32(h, m.packedSize != 0xFFFFFFFF ? m.packedSize : (uint32_t)m.packed.size());
-        Put32(h, m.originalSize);
-        Put16(h, m.dosTime);
-        Put16(h, m.dosDate);
-        h += (char)m.attribute;
-        h += '\0';
-        h += (char)m.name.size();
-        h += m.name;
-        if (m.withCrc)
-            Put16(h, m.crc);
-        h[0] = (char)(h.size() - 2);
-        unsigned sum = 0;
-        for (size_t i = 2; i < h.size(); i++)
-            sum += (unsigned char)h[i];
-        h[1] = (char)sum;
-        return h;
-    }
+    // Extended headers as stored: each length field, then type and data;
+    // the first length field is the base header's last one.
     std::vector<std::string> items;
     if (m.level == 2 || m.headerCrc)
         items.push_back(std::string("\x00\x00\x00", 3));  // CRC filled in below
@@ -119,52 +84,43 @@ inline std::string Header(const Member &m)
         items.push_back(std::string(1, '\x01') + m.name);
     if (!m.directory.empty())
         items.push_back(std::string(1, '\x02') + m.directory);
-    for (const std::string &e : m.extra)
-        items.push_back(e);
-    // Extended headers as stored: each length field, then type and data;
-    // the first length field is the base header's last one.
-    std::string ext = Extended(items);
+    items.insert(items.end(), m.extra.begin(), m.extra.end());
+    std::string ext;
+    for (const std::string &item : items)
+        Put16(ext, (uint32_t)item.size() + 2), ext += item;
     ext += std::string(2, '\0');
-    if (m.level == 1) {
-        h += std::string(2, '\0');  // S and checksum, set below
-        h += m.method;
-        uint32_t packed = m.packedSize != 0xFFFFFFFF ? m.packedSize
-                                                      : (uint32_t)(m.packed.size() + ext.size() - 2);
-        Put32(h, packed);
-        Put32(h, m.originalSize);
+
+    // S and checksum (levels 0, 1) or the header's length (level 2), set below.
+    std::string h = std::string(2, '\0') + m.method;
+    uint32_t packed = (uint32_t)m.packed.size() + (m.level == 1 ? (uint32_t)ext.size() - 2 : 0);
+    Put32(h, m.packedSize != 0xFFFFFFFF ? m.packedSize : packed);
+    Put32(h, m.originalSize);
+    if (m.level == 2) {
+        Put32(h, m.unixTime);
+    } else {
         Put16(h, m.dosTime);
         Put16(h, m.dosDate);
-        h += (char)m.attribute;
-        h += '\x01';
-        h += (char)m.name.size();
-        h += m.name;
+    }
+    h += {(char)m.attribute, (char)m.level};
+    if (m.level < 2)
+        h += (char)m.name.size() + m.name;
+    if (m.level > 0 || m.withCrc)
         Put16(h, m.crc);
-        h += m.os;
-        h[0] = (char)h.size();  // S: the first length field stands at offset S
-        h += ext;
-        unsigned sum = 0;
-        for (size_t i = 2; i < (size_t)(unsigned char)h[0] + 2; i++)
-            sum += (unsigned char)h[i];
-        h[1] = (char)sum;
-    } else {
-        h += std::string(2, '\0');  // L, set below
-        h += m.method;
-        Put32(h, m.packedSize != 0xFFFFFFFF ? m.packedSize : (uint32_t)m.packed.size());
-        Put32(h, m.originalSize);
-        Put32(h, m.unixTime);
-        h += (char)m.attribute;
-        h += '\x02';
-        Put16(h, m.crc);
-        h += m.os;
-        h += ext;
+    if (m.level == 0) {
+        h[0] = (char)(h.size() - 2);
+        SetSum(h);
+        return h;
+    }
+    h += m.os;
+    h[0] = (char)h.size();  // level 1: the first length field stands at offset S
+    h += ext;
+    if (m.level == 1)
+        SetSum(h);
+    else
         Set16(h, 0, (uint32_t)h.size());
-    }
-    if (m.level == 2 || m.headerCrc) {
-        // The CRC item comes first: its data follows the first length field
-        // and the type byte.
-        size_t at = (m.level == 2 ? 24 : (size_t)(unsigned char)h[0]) + 3;
-        Set16(h, at, Crc16(h));
-    }
+    // The CRC item comes first: its data follows the first length field and the type byte.
+    if (m.level == 2 || m.headerCrc)
+        Set16(h, (m.level == 2 ? 24 : (size_t)(unsigned char)h[0]) + 3, Crc16(h));
     return h;
 }
 
@@ -173,31 +129,24 @@ inline std::string Archive(const std::vector<Member> &members, bool endMark = tr
     std::string s;
     for (const Member &m : members)
         s += Header(m) + m.packed;
-    if (endMark)
-        s += '\0';
-    return s;
+    return endMark ? s + '\0' : s;
 }
 
 // A stub of `stubSize` arbitrary bytes whose 32-bit words XOR to zero,
 // padded to a multiple of 512 (or to `archiveAt`), then the archive.
-inline std::string SelfExtracting(const std::string &archive, size_t stubSize = 1000,
-                                  size_t archiveAt = 0)
+inline std::string SelfExtracting(const std::string &archive, size_t stubSize = 1000, size_t archiveAt = 0)
 {
     std::string stub(stubSize, '\0');
-    uint32_t seed = 12345;
-    for (size_t i = 0; i < stubSize; i++) {
+    uint32_t seed = 12345, x = 0;
+    for (size_t i = 4; i < stubSize; i++) {
         seed = seed * 1103515245 + 12345;
-        char c = (char)(seed >> 16);
-        stub[i] = c == '-' ? '+' : c;  // no stray candidates
+        stub[i] = (char)(seed >> 16) == '-' ? '+' : (char)(seed >> 16);  // no stray candidates
     }
-    size_t at = archiveAt ? archiveAt : (stubSize + 511) / 512 * 512;
-    stub.resize(at, '\0');
-    uint32_t x = 0;
-    stub[0] = stub[1] = stub[2] = stub[3] = 0;  // the adjustment word
-    for (size_t i = 0; i < at; i++)
+    stub.resize(archiveAt ? archiveAt : (stubSize + 511) / 512 * 512, '\0');
+    for (size_t i = 0; i < stub.size(); i++)
         x ^= (uint32_t)(unsigned char)stub[i] << (8 * (i % 4));
     for (int k = 0; k < 4; k++)
-        stub[k] = (char)(x >> (8 * k));
+        stub[k] = (char)(x >> (8 * k));  // the adjustment word
     return stub + archive;
 }
 

@@ -1,8 +1,6 @@
 // `corvane-sfx make` and `seal`: the file they write is one the extractor
-// accepts, and what the stub could not unpack is refused before anything is
-// written. (Sealing a signed file is the signing test's.)
-#include <gtest/gtest.h>
-
+// accepts, what the stub could not unpack is refused before anything is
+// written, and a signed file sealed again still verifies.
 #include "tests/cli_fixture.h"
 #include "tests/lzh_builder.h"
 
@@ -71,23 +69,18 @@ TEST_F(MakeSealTest, StubIsSealedPaddedToA512MultipleAndFollowedByTheArchive)
     }
 }
 
-TEST_F(MakeSealTest, RefusesMethodsTheStubCannotUnpack)
+TEST_F(MakeSealTest, RefusesArchivesAndStubsThatWouldNotWork)
 {
-    lzh::Member lh7 = lzh::Stored("new.txt", "seven"), pm2 = lzh::Stored("odd/thing.bin", "x", 1),
-                lh2 = lzh::Stored("two.txt", "2");
-    lh7.method = "-lh7-";
-    pm2.method = "-pm2-";
-    lh2.method = "-lh2-";
-    RunResult r = Make(FakeStub(1000), lzh::Archive({lzh::Stored("fine.txt", "ok"), lh7, pm2, lh2}));
+    std::vector<lzh::Member> odd = {lzh::Stored("fine.txt", "ok"), lzh::Stored("new.txt", "seven"),
+                                    lzh::Stored("odd/thing.bin", "x", 1), lzh::Stored("two.txt", "2")};
+    odd[1].method = "-lh7-", odd[2].method = "-pm2-", odd[3].method = "-lh2-";
+    RunResult r = Make(FakeStub(1000), lzh::Archive(odd));
     EXPECT_EQ(r.exitCode, 1);
     for (const char *named : {"new.txt (-lh7-)", "odd/thing.bin (-pm2-)", "two.txt (-lh2-)"})
         EXPECT_NE(r.err.find(named), std::string::npos) << named << " in: " << r.err;
     EXPECT_EQ(r.err.find("fine.txt"), std::string::npos) << r.err;
     EXPECT_FALSE(Exists(Path("out.exe")));
-}
 
-TEST_F(MakeSealTest, RefusesArchivesAndStubsThatWouldNotWork)
-{
     std::string good = SampleArchive();
     std::string big = lzh::Archive({lzh::Stored("big.txt", std::string(3000, 'b'))});
     std::string badSum = good, notPe = FakeStub(2000), decoy = FakeStub(3000);
@@ -113,23 +106,42 @@ TEST_F(MakeSealTest, RefusesArchivesAndStubsThatWouldNotWork)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.message ? c.message : "accepted");
         remove(Path("out.exe").c_str());
-        RunResult r = Make(c.stub, c.archive);
+        r = Make(c.stub, c.archive);
         EXPECT_EQ(r.exitCode, c.message ? 1 : 0) << Describe(r);
         EXPECT_EQ(Exists(Path("out.exe")), !c.message);
-        if (c.message) {
-            EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-        }
+        EXPECT_TRUE(!c.message || r.err.find(c.message) != std::string::npos) << r.err;
     }
-}
-
-TEST_F(MakeSealTest, SealWithoutArchive)
-{
-    std::string plain = FakeStub(5000);
-    Write("plain.exe", plain);
-    RunResult r = Cli({"seal", Path("plain.exe")});
+    // `seal` on a program without an archive leaves it as it is.
+    r = Cli({"seal", Write("plain.exe", FakeStub(5000))});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("no LHA archive"), std::string::npos) << r.err;
-    EXPECT_EQ(Read(Path("plain.exe")), plain);
+    EXPECT_EQ(Read(Path("plain.exe")), FakeStub(5000));
+}
+
+// A distributor signs the self-extractor: the signature changes two fields
+// of the stub's PE header and appends a certificate table. `seal` puts the
+// stub's XOR sum right through the CheckSum field, which the signature
+// does not cover, so the file verifies and extracts again.
+TEST_F(MakeSealTest, SignedSelfExtractorIsResealedAndStillVerifies)
+{
+    if (FindOnPath("osslsigncode").empty() || FindOnPath("openssl").empty())
+        GTEST_SKIP() << "osslsigncode or openssl missing";
+    auto shell = [&](const std::string &command) { return Shell("cd '" + root + "' && " + command + " >/dev/null 2>&1"); };
+    ASSERT_EQ(shell("openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 -subj /CN=Throwaway"), 0);
+    RunResult r = Cli({"make", "-o", Path("sfx.exe"), Write("payload.txt", "signed payload\n")});
+    if (r.exitCode != 0 && r.err.find("no stub of its own") != std::string::npos)
+        GTEST_SKIP() << "built without the Windows stub";
+    ASSERT_EQ(r.exitCode, 0) << Describe(r);
+    ASSERT_EQ(shell("osslsigncode sign -certs cert.pem -key key.pem -in sfx.exe -out signed.exe"), 0);
+    r = Cli({"extract", Path("signed.exe"), "-d", Path("before")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("Error: The self-extracting archive is damaged."), std::string::npos) << r.err;
+    r = Cli({"seal", Path("signed.exe")});
+    ASSERT_EQ(r.exitCode, 0) << Describe(r);
+    EXPECT_EQ(shell("osslsigncode verify -CAfile cert.pem signed.exe"), 0) << "the signature must survive the reseal";
+    r = Cli({"extract", Path("signed.exe"), "-d", Path("after")});
+    EXPECT_EQ(r.exitCode, 0) << Describe(r);
+    EXPECT_EQ(Read(Path("after/payload.txt")), "signed payload\n");
 }
 
 }  // namespace
