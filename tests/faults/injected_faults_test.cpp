@@ -34,28 +34,18 @@ HGLOBAL __wrap__Z11GlobalAllocjm(UINT flags, size_t bytes)
     return allocations.size() == failAllocation ? nullptr : __real__Z11GlobalAllocjm(flags, bytes);
 }
 
-HWND __real__Z18CreateDialogParamAP14PlatformModulePKcP14PlatformWindowPFlS4_jmlEl(HINSTANCE, LPCSTR, HWND, DLGPROC,
-                                                                                   LPARAM);
-HWND __wrap__Z18CreateDialogParamAP14PlatformModulePKcP14PlatformWindowPFlS4_jmlEl(HINSTANCE instance, LPCSTR templ,
-                                                                                   HWND parent, DLGPROC proc,
-                                                                                   LPARAM param)
+HWND __real__Z18CreateDialogParamAP14PlatformModulePKcP14PlatformWindowPFlS4_jmlEl(HINSTANCE, LPCSTR, HWND, DLGPROC, LPARAM);
+HWND __wrap__Z18CreateDialogParamAP14PlatformModulePKcP14PlatformWindowPFlS4_jmlEl(HINSTANCE instance, LPCSTR templ, HWND parent, DLGPROC proc, LPARAM param)
 {
-    if ((uintptr_t)templ == failDialog)
-        return nullptr;
-    return __real__Z18CreateDialogParamAP14PlatformModulePKcP14PlatformWindowPFlS4_jmlEl(instance, templ, parent, proc,
-                                                                                         param);
+    return (uintptr_t)templ == failDialog ? nullptr : __real__Z18CreateDialogParamAP14PlatformModulePKcP14PlatformWindowPFlS4_jmlEl(instance, templ, parent, proc, param);
 }
 
 BOOL __real__Z17GetDiskFreeSpaceAPKcPjS1_S1_S1_(LPCSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD);
-BOOL __wrap__Z17GetDiskFreeSpaceAPKcPjS1_S1_S1_(LPCSTR root, LPDWORD spc, LPDWORD bps, LPDWORD freeClusters,
-                                                LPDWORD total)
+BOOL __wrap__Z17GetDiskFreeSpaceAPKcPjS1_S1_S1_(LPCSTR root, LPDWORD spc, LPDWORD bps, LPDWORD freeClusters, LPDWORD total)
 {
     if (!fakeDisk[0])
         return __real__Z17GetDiskFreeSpaceAPKcPjS1_S1_S1_(root, spc, bps, freeClusters, total);
-    *spc = fakeDisk[0];
-    *bps = fakeDisk[1];
-    *freeClusters = fakeDisk[2];
-    *total = 0xFFFFFFFFu;
+    *spc = fakeDisk[0], *bps = fakeDisk[1], *freeClusters = fakeDisk[2], *total = 0xFFFFFFFFu;
     return TRUE;
 }
 }
@@ -69,20 +59,11 @@ const char kSpace[] = "Warning: There is not enough space on the data carrier.";
 
 class InjectedFaults : public CliTest {
 protected:
-    void SetUp() override
-    {
-        CliTest::SetUp();
-        Reset();
-    }
     void TearDown() override
-    {
-        Reset();
-        CliTest::TearDown();
-    }
-    static void Reset()
     {
         failAllocation = failDialog = 0;
         fakeDisk[0] = 0;
+        CliTest::TearDown();
     }
 
     int Run(const std::vector<lzh::Member> &members, const std::string &answers, std::string &said)
