@@ -34,8 +34,8 @@ using RunResult = CliResult;
 
 struct CliOptions {
     std::string input;             // all of the child's standard input
-    int timeoutSeconds = 120;      // a prompt looping at the end of input fails, not hangs
     std::vector<std::string> env;  // "NAME=value", in place of the inherited NAME
+    int timeoutSeconds = 120;      // a prompt looping at the end of input fails, not hangs
 };
 
 // How the run ended and what it said on stderr, for test messages.
@@ -138,11 +138,11 @@ public:
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         root = tmpl;
     }
-    void TearDown() override { EXPECT_EQ(Shell("chmod -R u+w '" + root + "' 2>/dev/null; rm -rf '" + root + "'"), 0); }
+    void TearDown() override { EXPECT_EQ(RunShell("chmod -R u+w '" + root + "' 2>/dev/null; rm -rf '" + root + "'"), 0); }
 
-    static int Shell(const std::string &command) { return system(command.c_str()); }
+    static int RunShell(const std::string &command) { return system(command.c_str()); }
     std::string Path(const std::string &name) const { return root + "/" + name; }
-    void Remove(const std::string &name) const { Shell("chmod -R u+w '" + Path(name) + "' 2>/dev/null; rm -rf '" + Path(name) + "'"); }
+    void Remove(const std::string &name) const { RunShell("chmod -R u+w '" + Path(name) + "' 2>/dev/null; rm -rf '" + Path(name) + "'"); }
     std::string Write(const std::string &name, const std::string &bytes)
     {
         std::ofstream(Path(name), std::ios::binary) << bytes;
@@ -179,7 +179,7 @@ public:
         std::vector<std::string> all = {CORVANE_SFX}, vars = {"TZ=Europe/Berlin"};
         all.insert(all.end(), args.begin(), args.end());
         vars.insert(vars.end(), env.begin(), env.end());
-        return RunCli(all, {input, 60, vars});
+        return RunCli(all, {input, vars, 60});
     }
     // `extract FILE -d ROOT/out` with the given answers on stdin.
     RunResult Extract(const std::string &file, const std::string &answers = "", const std::vector<std::string> &env = {})

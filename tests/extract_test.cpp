@@ -56,7 +56,7 @@ protected:
         for (const Row &row : rows) {
             SCOPED_TRACE(row.what);
             Remove("out");
-            ASSERT_EQ(Shell("mkdir '" + Path("out") + "' && cd '" + Path("out") + "' && " + row.before + " true"), 0);
+            ASSERT_EQ(RunShell("mkdir '" + Path("out") + "' && cd '" + Path("out") + "' && " + row.before + " true"), 0);
             std::vector<std::string> args = {"extract", Write("in.exe", row.archive), "-d", Path("out")};
             args.insert(args.end(), row.options.begin(), row.options.end());
             // Without wine on the PATH the host says what it would have started.
@@ -297,7 +297,7 @@ TEST_F(ExtractTest, TargetDialogProposesAcceptsAndAsksAgain)
 {
     Write("tools.exe", lzh::SelfExtracting(lzh::Archive({lzh::Stored("t.txt", "t")})));
     auto run = [&](const std::string &dir, const std::string &command) {
-        return WEXITSTATUS(Shell("cd '" + dir + "' && " + command + " 2>'" + Path("said") + "'"));
+        return WEXITSTATUS(RunShell("cd '" + dir + "' && " + command + " 2>'" + Path("said") + "'"));
     };
     std::string sfx = std::string("'") + CORVANE_SFX + "' extract ";
     // The proposal is the current directory plus "tools".

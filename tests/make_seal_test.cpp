@@ -126,7 +126,7 @@ TEST_F(MakeSealTest, SignedSelfExtractorIsResealedAndStillVerifies)
 {
     if (FindOnPath("osslsigncode").empty() || FindOnPath("openssl").empty())
         GTEST_SKIP() << "osslsigncode or openssl missing";
-    auto shell = [&](const std::string &command) { return Shell("cd '" + root + "' && " + command + " >/dev/null 2>&1"); };
+    auto shell = [&](const std::string &command) { return RunShell("cd '" + root + "' && " + command + " >/dev/null 2>&1"); };
     ASSERT_EQ(shell("openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 -subj /CN=Throwaway"), 0);
     RunResult r = Cli({"make", "-o", Path("sfx.exe"), Write("payload.txt", "signed payload\n")});
     if (r.exitCode != 0 && r.err.find("no stub of its own") != std::string::npos)

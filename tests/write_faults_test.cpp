@@ -29,7 +29,7 @@ protected:
     void TearDown() override
     {
         for (const std::string &path : immutable)
-            Shell("chattr -i '" + path + "'");
+            RunShell("chattr -i '" + path + "'");
         for (const std::string &path : mounted)
             umount(path.c_str());
         CliTest::TearDown();
@@ -38,7 +38,7 @@ protected:
     // where the file system or the user cannot make one.
     bool MakeImmutable(const std::string &path)
     {
-        return Shell("chattr +i '" + path + "' 2>/dev/null") == 0 && (immutable.push_back(path), true);
+        return RunShell("chattr +i '" + path + "' 2>/dev/null") == 0 && (immutable.push_back(path), true);
     }
     std::string Out() const { return Path("out"); }
 };
@@ -80,7 +80,7 @@ TEST_F(WriteFaults, DirectoryAndFileThatCannotBeChanged)
     // The locked directory takes nothing; the busy file is one in use, as
     // far as writing goes: Yes to replacing it clears its attributes (which
     // fails without a word), and creating it fails without a message.
-    ASSERT_EQ(Shell("mkdir -p '" + Out() + "/locked'"), 0);
+    ASSERT_EQ(RunShell("mkdir -p '" + Out() + "/locked'"), 0);
     Write("out/busy.txt", "in use");
     if (!MakeImmutable(Out() + "/locked") || !MakeImmutable(Out() + "/busy.txt"))
         GTEST_SKIP() << "chattr +i is not available here";
@@ -115,7 +115,7 @@ TEST_F(WriteFaults, SmallDisk)
                                                      lzh::Stored("big.bin", std::string(600 * 1024, 'b')),
                                                      lzh::Stored("after.txt", "a")}));
     auto run = [&](const std::string &answers, const std::vector<std::string> &options = {}) {
-        Shell("rm -rf '" + disk + "/out'");
+        RunShell("rm -rf '" + disk + "/out'");
         std::vector<std::string> args = {"extract", file, "-d", disk + "/out"};
         args.insert(args.end(), options.begin(), options.end());
         return Cli(args, answers);
@@ -196,7 +196,7 @@ TEST_F(WriteFaults, TargetRemovedWhileAMemberIsWrittenOrBeforeOneIsCreated)
     // The replace question holds the run; the target goes; Yes. Creating
     // the file fails with no message of its own, the user goes on, and the
     // next member makes the target again.
-    ASSERT_EQ(Shell("mkdir -p '" + Out() + "/sub'"), 0);
+    ASSERT_EQ(RunShell("mkdir -p '" + Out() + "/sub'"), 0);
     Write("out/sub/f.txt", "old");
     said = run(lzh::Archive({lzh::Stored("sub/f.txt", "new"), lzh::Stored("sub/g.txt", "g")}), "y\nn\n", 0);
     EXPECT_EQ(Occurrences(said, kReplace), 1) << said;
