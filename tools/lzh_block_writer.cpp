@@ -15,7 +15,7 @@ void ReserveBits(BitWriter *w, size_t bytes)
         w->out->resize(std::max(w->used + bytes, w->out->size() * 2));
 }
 
-void FlushBits(BitWriter *w)
+size_t FinishBits(BitWriter *w)
 {
     ReserveBits(w, 8);
     while (w->count >= 8) {
@@ -26,7 +26,12 @@ void FlushBits(BitWriter *w)
         (*w->out)[w->used++] = (uint8_t)(w->bits << (8 - w->count));
         w->count = 0;
     }
-    w->out->resize(w->used);
+    return w->used;
+}
+
+void FlushBits(BitWriter *w)
+{
+    w->out->resize(FinishBits(w));
 }
 
 namespace

@@ -183,28 +183,13 @@ struct PackedSegment {
     uint64_t bits; // valid bits in `bytes`, the last byte padded
 };
 
-// One step of lazy evaluation: a match found at pos is held back while
-// pos + 1 is tried; if that one is longer, pos goes out as a literal.
-// Matches reach back before `start` but end by `end`.
-void PackSegment(const uint8_t *data, size_t start, size_t end, const LzhMethodParams &params,
-                 const LzhEffort &effort, PackedSegment *out)
+// The lazy parse of data[start .. end - 1] into pk's blocks, with f's
+// dictionary primed from the bytes before start.
+void ParseSegment(const uint8_t *data, size_t start, size_t end, const LzhMethodParams &params,
+                  const LzhEffort &effort, MatchFinder *finder, Packer *pkp)
 {
-    if (effort.optimalPasses > 0) {
-        BitWriter w = {&out->bytes, 0, 0, 0};
-        PackSegmentOptimal(data, start, end, params, effort, &w);
-        out->bits = w.used * 8 + (uint64_t)w.count;
-        FlushBits(&w);
-        return;
-    }
-    Packer pk;
-    memset(&pk.block, 0, sizeof pk.block);
-    memset(&pk.chunk, 0, sizeof pk.chunk);
-    pk.writer = {&out->bytes, 0, 0, 0};
-    pk.params = &params;
-    pk.blockBits = 0;
-    pk.tokens.reserve(kMaxBlockCodes + kChunkCodes);
-
-    MatchFinder f;
+    Packer &pk = *pkp;
+    MatchFinder &f = *finder;
     f.data = data;
     f.size = end;
     f.dictionary = 1u << params.dictionaryBits;
@@ -256,20 +241,59 @@ void PackSegment(const uint8_t *data, size_t start, size_t end, const LzhMethodP
         EmitLiteral(&pk, data[end - 1]);
     CloseChunk(&pk);
     EmitBlock(&pk);
-    out->bits = pk.writer.used * 8 + (uint64_t)pk.writer.count;
-    FlushBits(&pk.writer);
 }
 
-// Appends a segment's bits, which need not start on a byte boundary.
+// What packing a segment needs besides its result, kept by each thread from
+// one segment to the next: the match finder's tables (cleared for each
+// segment), the tokens of the open block and the bits written so far.
+struct SegmentScratch {
+    MatchFinder finder;
+    std::vector<uint32_t> tokens;
+    std::vector<uint8_t> bits;
+};
+
+// One step of lazy evaluation: a match found at pos is held back while
+// pos + 1 is tried; if that one is longer, pos goes out as a literal.
+// Matches reach back before `start` but end by `end`.
+void PackSegment(const uint8_t *data, size_t start, size_t end, const LzhMethodParams &params,
+                 const LzhEffort &effort, PackedSegment *out)
+{
+    static thread_local SegmentScratch scratch;
+    BitWriter bits = {&scratch.bits, 0, 0, 0};
+    if (effort.optimalPasses > 0) {
+        PackSegmentOptimal(data, start, end, params, effort, &bits);
+    } else {
+        Packer pk;
+        memset(&pk.block, 0, sizeof pk.block);
+        memset(&pk.chunk, 0, sizeof pk.chunk);
+        pk.writer = bits;
+        pk.params = &params;
+        pk.blockBits = 0;
+        pk.tokens.swap(scratch.tokens);
+        pk.tokens.clear();
+        pk.tokens.reserve(kMaxBlockCodes + kChunkCodes);
+        ParseSegment(data, start, end, params, effort, &scratch.finder, &pk);
+        bits = pk.writer;
+        pk.tokens.swap(scratch.tokens);
+    }
+    out->bits = bits.used * 8 + (uint64_t)bits.count;
+    size_t bytes = FinishBits(&bits);
+    out->bytes.assign(scratch.bits.data(), scratch.bits.data() + bytes);
+}
+
+// Appends a segment's bits, which need not start on a byte boundary; the
+// room for them is reserved already.
 void AppendSegment(BitWriter *w, const PackedSegment &segment)
 {
-    ReserveBits(w, segment.bytes.size() + 8);
     size_t whole = (size_t)(segment.bits / 8);
     const uint8_t *b = segment.bytes.data();
     size_t i = 0;
-    for (; i + 2 <= whole; i += 2)
-        PutBits(w, 16, (uint32_t)b[i] << 8 | b[i + 1]);
-    if (i < whole)
+    for (; i + 4 <= whole; i += 4) {
+        uint32_t word;
+        memcpy(&word, b + i, 4);
+        PutBits(w, 32, __builtin_bswap32(word));
+    }
+    for (; i < whole; i++)
         PutBits(w, 8, b[i]);
     int rest = (int)(segment.bits % 8);
     if (rest)
@@ -336,6 +360,10 @@ void PackLzh(const uint8_t *data, size_t size, const LzhMethodParams &params,
             t.join();
     }
     BitWriter w = {out, out->size(), 0, 0};
+    size_t total = 0;
+    for (const PackedSegment &segment : job.segments)
+        total += segment.bytes.size();
+    ReserveBits(&w, total + 8);
     for (const PackedSegment &segment : job.segments)
         AppendSegment(&w, segment);
     FlushBits(&w);

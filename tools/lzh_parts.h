@@ -54,7 +54,10 @@ inline void PutBits(BitWriter *w, int n, uint32_t value)
 }
 
 // Pads the last byte with zero bits (a reader accepts up to 8 of them) and
-// cuts the vector to what was written.
+// returns the bytes written; the vector keeps its size.
+size_t FinishBits(BitWriter *w);
+
+// FinishBits, and cuts the vector to what was written.
 void FlushBits(BitWriter *w);
 
 // ---------------------------------------------------------------------------
