@@ -8,6 +8,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <thread>
+
 #include "core/core.h"
 #include "tools/lzh_encoder.h"
 #include "tools/progress_bar.h"
@@ -18,6 +20,7 @@ enum {
     kDosDirectory = 0x10,
     kDosArchive = 0x20,
     kMaxMemberSize = 0x7FFFFFFF, // the extractor keeps sizes as signed 32-bit values
+    kCrcAside = 1 << 20,         // a file this large is packed on all cores
 };
 
 // ---------------------------------------------------------------------------
@@ -257,28 +260,13 @@ static bool TooLarge(const MemberSource &m, std::string *error)
 }
 
 // The whole content of a file, to its end as it is now.
-static bool ReadMemberFile(const MemberSource &m, std::vector<uint8_t> *data, std::string *error)
+static bool ReadMemberFile(const MemberSource &m, FileBytes *data, std::string *error)
 {
-    if (m.size > kMaxMemberSize)
-        return TooLarge(m, error);
-    FILE *f = OpenFile(m.sourcePath.c_str(), "rb");
-    if (!f) {
-        *error = "cannot read " + m.sourcePath + ": " + strerror(errno);
-        return false;
-    }
-    data->clear();
-    data->reserve((size_t)m.size);
-    uint8_t chunk[65536];
-    size_t n;
-    while (data->size() <= kMaxMemberSize && (n = fread(chunk, 1, sizeof chunk, f)) > 0)
-        data->insert(data->end(), chunk, chunk + n);
-    bool ok = !ferror(f);
-    fclose(f);
-    if (!ok) {
-        *error = "cannot read " + m.sourcePath;
-        return false;
-    }
-    return data->size() <= kMaxMemberSize || TooLarge(m, error);
+    bool tooLarge = false;
+    if (m.size <= kMaxMemberSize &&
+        OpenFileBytes(m.sourcePath.c_str(), kMaxMemberSize, data, &tooLarge, error))
+        return true;
+    return m.size > kMaxMemberSize || tooLarge ? TooLarge(m, error) : false;
 }
 
 // Splits "a/b/c" into the directory "a/b/" and the name "c", both in code
@@ -322,38 +310,54 @@ static bool WriteMember(const MemberSource &m, const ArchiveOptions &options, Pr
         return AppendMemberHeader(f, options.level, options.level1HeaderCrc, archive, error);
     }
 
-    std::vector<uint8_t> file;
+    FileBytes file;
     if (!ReadMemberFile(m, &file, error))
         return false;
     f.attribute = (uint8_t)(kDosArchive | (m.readOnly ? kDosReadOnly : 0));
-    f.originalSize = (uint32_t)file.size();
-    f.dataCrc = Crc16(0, file.data(), file.size());
+    f.originalSize = (uint32_t)file.size;
+    memcpy(f.method, "-lh0-", 6);
+    f.packedSize = f.originalSize;
     progress->name = m.memberPath.c_str();
 
-    std::vector<uint8_t> packed;
-    bool stored = options.method == 0;
-    if (!stored) {
-        const LzhMethodParams &params = options.method == 6 ? kLh6Params : kLh5Params;
-        PackLzh(file.data(), file.size(), params,
-                options.best ? BestLzhEffort(params) : DefaultLzhEffort(params), &packed,
-                OnPackProgress, progress);
-        stored = options.storeIfLarger && packed.size() >= file.size();
-    }
-    if (stored) {
-        memcpy(f.method, "-lh0-", 6);
-        f.packedSize = (uint32_t)file.size();
-    } else {
-        memcpy(f.method, options.method == 6 ? "-lh6-" : "-lh5-", 6);
-        f.packedSize = (uint32_t)packed.size();
-    }
+    // The header goes first with the sizes unknown, and the data is packed
+    // right behind it; the header's length does not depend on the sizes, so
+    // the final header takes its place. The CRC is taken on the side while
+    // a larger file is packed.
+    size_t headerAt = archive->size();
     bool ok = AppendMemberHeader(f, options.level, options.level1HeaderCrc, archive, error);
-    if (ok) {
-        if (stored)
-            archive->insert(archive->end(), file.begin(), file.end());
-        else
-            archive->insert(archive->end(), packed.begin(), packed.end());
-        FinishProgressMember(progress, file.size());
+    size_t dataAt = archive->size();
+    uint32_t crc = 0;
+    std::thread crcThread;
+    if (ok && options.method != 0 && file.size > kCrcAside)
+        crcThread = std::thread([&] { crc = Crc16(0, file.data, file.size); });
+    else
+        crc = Crc16(0, file.data, file.size);
+    bool stored = true;
+    if (ok && options.method != 0) {
+        const LzhMethodParams &params = options.method == 6 ? kLh6Params : kLh5Params;
+        PackLzh(file.data, file.size, params,
+                options.best ? BestLzhEffort(params) : DefaultLzhEffort(params), archive,
+                OnPackProgress, progress);
+        stored = options.storeIfLarger && archive->size() - dataAt >= file.size;
+        if (!stored) {
+            memcpy(f.method, options.method == 6 ? "-lh6-" : "-lh5-", 6);
+            f.packedSize = (uint32_t)(archive->size() - dataAt);
+        }
     }
+    if (crcThread.joinable())
+        crcThread.join();
+    f.dataCrc = (uint16_t)crc;
+    if (ok) {
+        if (stored) {
+            archive->resize(dataAt);
+            archive->insert(archive->end(), file.data, file.data + file.size);
+        }
+        std::vector<uint8_t> header;
+        AppendMemberHeader(f, options.level, options.level1HeaderCrc, &header, error);
+        memcpy(archive->data() + headerAt, header.data(), header.size());
+        FinishProgressMember(progress, file.size);
+    }
+    CloseFileBytes(&file);
     return ok;
 }
 

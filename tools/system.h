@@ -33,6 +33,23 @@ bool QueryPath(const std::string &path, PathStatus *status, std::string *error);
 bool ListDirectory(const std::string &path, std::vector<std::string> *names, std::string *error);
 
 FILE *OpenFile(const char *path, const char *mode);
+
+// The bytes of a file to be read through once, as many as it holds when it
+// is opened: mapped into memory where the system does that, else read into
+// `copy`. A mapped file that is cut short before its bytes are read ends the
+// program with a message naming it.
+struct FileBytes {
+    const uint8_t *data = nullptr;
+    size_t size = 0;
+    std::vector<uint8_t> copy; // the bytes, when they were read
+    void *mapping = nullptr;   // the mapping, when they were mapped
+};
+
+// Fails with *error when the file cannot be read, or tooLarge set when it
+// holds more than `limit` bytes.
+bool OpenFileBytes(const char *path, size_t limit, FileBytes *bytes, bool *tooLarge,
+                   std::string *error);
+void CloseFileBytes(FileBytes *bytes);
 void RemoveFile(const char *path);
 // Executable for whoever may read it, where a file system has such a bit
 // (a Windows program on a Linux share or under Wine).

@@ -4,9 +4,13 @@
 
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <iconv.h>
+#include <signal.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "shell/shell.h"
 
@@ -51,6 +55,94 @@ bool ListDirectory(const std::string &path, std::vector<std::string> *names, std
 FILE *OpenFile(const char *path, const char *mode)
 {
     return fopen(path, mode);
+}
+
+// A mapped file cut short leaves pages behind its new end that no longer
+// exist: reading one raises SIGBUS. Only one file is mapped at a time.
+static const char *volatile mappedPath;
+
+static void OnMappedFileCut(int)
+{
+    const char *path = mappedPath ? mappedPath : "a file";
+    const char *parts[] = {"corvane-sfx: ", path, " was cut short while it was read\n"};
+    for (const char *part : parts)
+        if (write(2, part, strlen(part)) < 0)
+            break;
+    _exit(1);
+}
+
+// Reading through a mapping leaves out the copy into a buffer and the
+// faults on the buffer's fresh pages, which cost more than packing a fast
+// method's share. A file whose size reads as 0 (files under /proc) is read
+// to its end instead.
+bool OpenFileBytes(const char *path, size_t limit, FileBytes *bytes, bool *tooLarge,
+                   std::string *error)
+{
+    *tooLarge = false;
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        *error = std::string("cannot read ") + path + ": " + strerror(errno);
+        if (fd >= 0)
+            close(fd);
+        return false;
+    }
+    bool ok = true;
+    if (st.st_size > 0) {
+        if ((uint64_t)st.st_size > limit) {
+            *tooLarge = true;
+            ok = false;
+        } else {
+            void *map = mmap(nullptr, (size_t)st.st_size, PROT_READ, MAP_PRIVATE, fd, 0);
+            if (map == MAP_FAILED) {
+                *error = std::string("cannot read ") + path + ": " + strerror(errno);
+                ok = false;
+            } else {
+                madvise(map, (size_t)st.st_size, MADV_SEQUENTIAL);
+                static bool handled = false;
+                if (!handled) {
+                    signal(SIGBUS, OnMappedFileCut);
+                    handled = true;
+                }
+                mappedPath = strdup(path);
+                bytes->mapping = map;
+                bytes->data = (const uint8_t *)map;
+                bytes->size = (size_t)st.st_size;
+            }
+        }
+    } else {
+        uint8_t chunk[65536];
+        ssize_t n;
+        while ((n = read(fd, chunk, sizeof chunk)) > 0) {
+            if (bytes->copy.size() + (size_t)n > limit) {
+                *tooLarge = true;
+                ok = false;
+                break;
+            }
+            bytes->copy.insert(bytes->copy.end(), chunk, chunk + n);
+        }
+        if (n < 0) {
+            *error = std::string("cannot read ") + path + ": " + strerror(errno);
+            ok = false;
+        }
+        bytes->data = bytes->copy.data();
+        bytes->size = bytes->copy.size();
+    }
+    close(fd);
+    return ok;
+}
+
+void CloseFileBytes(FileBytes *bytes)
+{
+    if (bytes->mapping) {
+        munmap(bytes->mapping, bytes->size);
+        free((void *)mappedPath);
+        mappedPath = nullptr;
+    }
+    bytes->mapping = nullptr;
+    bytes->copy.clear();
+    bytes->data = nullptr;
+    bytes->size = 0;
 }
 
 void RemoveFile(const char *path)

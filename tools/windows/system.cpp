@@ -3,6 +3,8 @@
 // real Win32 functions with the stub's dialogs, linked into the tool.
 #include "tools/system.h"
 
+#include <errno.h>
+#include <string.h>
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
@@ -119,6 +121,37 @@ bool ListDirectory(const std::string &path, std::vector<std::string> *names, std
 FILE *OpenFile(const char *path, const char *mode)
 {
     return _wfopen(Wide(path).c_str(), Wide(mode).c_str());
+}
+
+bool OpenFileBytes(const char *path, size_t limit, FileBytes *bytes, bool *tooLarge,
+                   std::string *error)
+{
+    *tooLarge = false;
+    FILE *f = OpenFile(path, "rb");
+    if (!f) {
+        *error = std::string("cannot read ") + path + ": " + strerror(errno);
+        return false;
+    }
+    uint8_t chunk[65536];
+    size_t n;
+    while (!*tooLarge && (n = fread(chunk, 1, sizeof chunk, f)) > 0) {
+        *tooLarge = bytes->copy.size() + n > limit;
+        bytes->copy.insert(bytes->copy.end(), chunk, chunk + n);
+    }
+    bool ok = !ferror(f) && !*tooLarge;
+    fclose(f);
+    if (!ok && !*tooLarge)
+        *error = std::string("cannot read ") + path;
+    bytes->data = bytes->copy.data();
+    bytes->size = bytes->copy.size();
+    return ok;
+}
+
+void CloseFileBytes(FileBytes *bytes)
+{
+    bytes->copy.clear();
+    bytes->data = nullptr;
+    bytes->size = 0;
 }
 
 void RemoveFile(const char *path)
