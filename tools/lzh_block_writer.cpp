@@ -210,11 +210,12 @@ void WriteBlock(BitWriter *w, const uint32_t *tokens, const Histogram &h,
         PutBits(w, codes.literalLength[symbol], codes.literalCode[symbol]);
         if (symbol < 256)
             continue;
+        // The position code and the offset's low bits: 31 bits at most.
         uint32_t offset = TokenOffset(token);
         int p = PositionSymbol(offset);
-        PutBits(w, codes.positionLength[p], codes.positionCode[p]);
-        if (p >= 2)
-            PutBits(w, p - 1, offset & ((1u << (p - 1)) - 1));
+        int extra = p >= 2 ? p - 1 : 0;
+        PutBits(w, codes.positionLength[p] + extra,
+                (uint32_t)codes.positionCode[p] << extra | (offset & ((1u << extra) - 1)));
     }
 }
 

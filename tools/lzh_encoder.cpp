@@ -82,7 +82,9 @@ namespace
 struct Packer {
     BitWriter writer;
     const LzhMethodParams *params;
-    std::vector<uint32_t> tokens; // the open block's tokens, then the chunk's
+    uint32_t *tokens; // the open block's tokens, then the chunk's (room for
+                      // kMaxBlockCodes + kChunkCodes)
+    uint32_t tokenCount;
     Histogram block;              // counts of the open block
     Histogram chunk;              // counts of the chunk being gathered
     float blockBits;              // estimate for `block`
@@ -92,8 +94,9 @@ void EmitBlock(Packer *pk)
 {
     if (pk->block.codes == 0)
         return;
-    WriteBlock(&pk->writer, pk->tokens.data(), pk->block, *pk->params);
-    pk->tokens.erase(pk->tokens.begin(), pk->tokens.begin() + pk->block.codes);
+    WriteBlock(&pk->writer, pk->tokens, pk->block, *pk->params);
+    pk->tokenCount -= pk->block.codes;
+    memmove(pk->tokens, pk->tokens + pk->block.codes, pk->tokenCount * sizeof *pk->tokens);
     memset(&pk->block, 0, sizeof pk->block);
     pk->blockBits = 0;
 }
@@ -129,7 +132,7 @@ inline void CountToken(Packer *pk)
 
 inline void EmitLiteral(Packer *pk, uint8_t c)
 {
-    pk->tokens.push_back(LiteralToken(c));
+    pk->tokens[pk->tokenCount++] = LiteralToken(c);
     pk->chunk.literal[c]++;
     CountToken(pk);
 }
@@ -137,7 +140,7 @@ inline void EmitLiteral(Packer *pk, uint8_t c)
 inline void EmitMatch(Packer *pk, int length, uint32_t distance)
 {
     uint32_t token = MatchToken(length, distance);
-    pk->tokens.push_back(token);
+    pk->tokens[pk->tokenCount++] = token;
     pk->chunk.literal[TokenSymbol(token)]++;
     pk->chunk.position[PositionSymbol(distance - 1)]++;
     CountToken(pk);
@@ -186,19 +189,25 @@ struct PackedSegment {
 // The lazy parse of data[start .. end - 1] into pk's blocks, with f's
 // dictionary primed from the bytes before start.
 void ParseSegment(const uint8_t *data, size_t start, size_t end, const LzhMethodParams &params,
-                  const LzhEffort &effort, MatchFinder *finder, Packer *pkp)
+                  const LzhEffort &effort, std::vector<uint32_t> *tables, Packer *pkp)
 {
     Packer &pk = *pkp;
-    MatchFinder &f = *finder;
+    MatchFinder f;
     f.data = data;
     f.size = end;
     f.dictionary = 1u << params.dictionaryBits;
     f.ringMask = 2 * f.dictionary - 1;
-    f.head.assign(1u << kHashBits, 0);
-    f.link.assign(2 * f.dictionary, 0);
-    f.near3.assign(1u << kNearBits, 0);
-    for (size_t q = start > f.dictionary ? start - f.dictionary : 0; q < start && q + 3 <= end; q++)
-        InsertPosition(&f, q);
+    tables->assign((1u << kHashBits) + (1u << kNearBits) + 2 * (size_t)f.dictionary, 0);
+    f.head = tables->data();
+    f.near3 = f.head + (1u << kHashBits);
+    f.link = f.near3 + (1u << kNearBits);
+    size_t primed = start > f.dictionary ? start - f.dictionary : 0;
+    if (start + 4 <= end) {
+        InsertRun(&f, primed, start);
+        primed = start;
+    }
+    for (; primed < start && primed + 3 <= end; primed++)
+        InsertPosition(&f, primed);
 
     size_t pos = start;
     int heldLength = 0;
@@ -223,7 +232,9 @@ void ParseSegment(const uint8_t *data, size_t start, size_t end, const LzhMethod
             EmitMatch(&pk, heldLength, heldDistance);
             size_t matchEnd = pos - 1 + heldLength;
             size_t hashEnd = std::min(matchEnd, end - kMinMatch + 1);
-            for (size_t q = pos + 1; q < hashEnd; q++)
+            size_t q = std::max(pos + 1, std::min(hashEnd, end - 3));
+            InsertRun(&f, pos + 1, q);
+            for (; q < hashEnd; q++)
                 InsertPosition(&f, q);
             pos = matchEnd;
             heldLength = 0;
@@ -247,7 +258,7 @@ void ParseSegment(const uint8_t *data, size_t start, size_t end, const LzhMethod
 // one segment to the next: the match finder's tables (cleared for each
 // segment), the tokens of the open block and the bits written so far.
 struct SegmentScratch {
-    MatchFinder finder;
+    std::vector<uint32_t> tables;
     std::vector<uint32_t> tokens;
     std::vector<uint8_t> bits;
 };
@@ -269,12 +280,11 @@ void PackSegment(const uint8_t *data, size_t start, size_t end, const LzhMethodP
         pk.writer = bits;
         pk.params = &params;
         pk.blockBits = 0;
-        pk.tokens.swap(scratch.tokens);
-        pk.tokens.clear();
-        pk.tokens.reserve(kMaxBlockCodes + kChunkCodes);
-        ParseSegment(data, start, end, params, effort, &scratch.finder, &pk);
+        scratch.tokens.resize(kMaxBlockCodes + kChunkCodes);
+        pk.tokens = scratch.tokens.data();
+        pk.tokenCount = 0;
+        ParseSegment(data, start, end, params, effort, &scratch.tables, &pk);
         bits = pk.writer;
-        pk.tokens.swap(scratch.tokens);
     }
     out->bits = bits.used * 8 + (uint64_t)bits.count;
     size_t bytes = FinishBits(&bits);

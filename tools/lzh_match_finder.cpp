@@ -28,11 +28,12 @@ int LongestMatch(const MatchFinder *f, size_t pos, Candidates c, int beat, int c
                 return len; // the chain's quick test would read here[limit]
         }
     }
+    // Entries are kept as position + 1, so none (0) is never above `lowest`.
+    // Every slot of the ring within reach still holds the entry of the
+    // position it was written for: the ring spans twice the dictionary.
     uint32_t candidate = c.chain;
-    while (candidate != 0 && chain-- > 0) {
+    while (candidate > lowest && chain-- > 0) {
         size_t cand = candidate - 1;
-        if (cand < lowest)
-            break;
         const uint8_t *there = f->data + cand;
         if (there[best] == here[best] && there[0] == here[0] && there[1] == here[1]) {
             int len = CommonLength(here, there, limit);
@@ -43,10 +44,7 @@ int LongestMatch(const MatchFinder *f, size_t pos, Candidates c, int beat, int c
                     break;
             }
         }
-        uint32_t older = f->link[cand & f->ringMask];
-        if (older >= candidate)
-            break; // a slot reused by a newer position
-        candidate = older;
+        candidate = f->link[cand & f->ringMask];
     }
     return best > beat ? best : 0;
 }

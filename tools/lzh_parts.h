@@ -121,9 +121,9 @@ struct MatchFinder {
     size_t size;
     uint32_t dictionary; // greatest distance
     uint32_t ringMask;
-    std::vector<uint32_t> head;  // newest entry of each 4-byte chain
-    std::vector<uint32_t> link;  // the previous entry in its chain
-    std::vector<uint32_t> near3; // newest position of each 3-byte hash
+    uint32_t *head;  // newest entry of each 4-byte chain (1 << kHashBits)
+    uint32_t *link;  // the previous entry in its chain (ringMask + 1)
+    uint32_t *near3; // newest position of each 3-byte hash (1 << kNearBits)
 };
 
 struct Candidates {
@@ -142,26 +142,45 @@ inline uint32_t Hash3(uint32_t v)
     return ((v & 0xFFFFFF) * 0x9E3779B1u) >> (32 - kNearBits);
 }
 
+// Enters pos, which has four bytes from it on.
+inline Candidates InsertFour(MatchFinder *f, size_t pos)
+{
+    uint32_t v;
+    memcpy(&v, f->data + pos, 4);
+    uint32_t h3 = Hash3(v), h = Hash4(v);
+    Candidates c = {f->head[h], f->near3[h3]};
+    f->near3[h3] = (uint32_t)pos + 1;
+    f->link[pos & f->ringMask] = c.chain;
+    f->head[h] = (uint32_t)pos + 1;
+    return c;
+}
+
+// Enters from .. to - 1, each with four bytes from it on. The tables are
+// read into locals: stores into them could otherwise change the fields.
+inline void InsertRun(MatchFinder *f, size_t from, size_t to)
+{
+    const uint8_t *data = f->data;
+    uint32_t *head = f->head, *link = f->link, *near3 = f->near3;
+    uint32_t ringMask = f->ringMask;
+    for (size_t q = from; q < to; q++) {
+        uint32_t v;
+        memcpy(&v, data + q, 4);
+        uint32_t h = Hash4(v);
+        near3[Hash3(v)] = (uint32_t)q + 1;
+        link[q & ringMask] = head[h];
+        head[h] = (uint32_t)q + 1;
+    }
+}
+
 // Enters pos, which needs three bytes (four to join a chain).
 inline Candidates InsertPosition(MatchFinder *f, size_t pos)
 {
-    Candidates c = {0, 0};
+    if (pos + 4 <= f->size)
+        return InsertFour(f, pos);
     const uint8_t *p = f->data + pos;
-    bool four = pos + 4 <= f->size;
-    uint32_t v;
-    if (four)
-        memcpy(&v, p, 4);
-    else
-        v = (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16;
-    uint32_t h3 = Hash3(v);
-    c.near = f->near3[h3];
+    uint32_t h3 = Hash3((uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16);
+    Candidates c = {0, f->near3[h3]};
     f->near3[h3] = (uint32_t)pos + 1;
-    if (four) {
-        uint32_t h = Hash4(v);
-        c.chain = f->head[h];
-        f->link[pos & f->ringMask] = c.chain;
-        f->head[h] = (uint32_t)pos + 1;
-    }
     return c;
 }
 
