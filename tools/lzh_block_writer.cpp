@@ -9,10 +9,16 @@
 namespace lzh
 {
 
+// The capacity grows by doubling, the size only as far as asked: the bytes
+// added are set to zero first.
 void ReserveBits(BitWriter *w, size_t bytes)
 {
-    if (w->out->size() < w->used + bytes)
-        w->out->resize(std::max(w->used + bytes, w->out->size() * 2));
+    std::vector<uint8_t> &out = *w->out;
+    if (out.size() < w->used + bytes) {
+        if (out.capacity() < w->used + bytes)
+            out.reserve(std::max(w->used + bytes, out.capacity() * 2));
+        out.resize(w->used + bytes);
+    }
 }
 
 size_t FinishBits(BitWriter *w)

@@ -291,13 +291,18 @@ void PackSegment(const uint8_t *data, size_t start, size_t end, const LzhMethodP
     out->bytes.assign(scratch.bits.data(), scratch.bits.data() + bytes);
 }
 
-// Appends a segment's bits, which need not start on a byte boundary; the
-// room for them is reserved already.
+// Appends a segment's bits, which need not start on a byte boundary.
 void AppendSegment(BitWriter *w, const PackedSegment &segment)
 {
     size_t whole = (size_t)(segment.bits / 8);
     const uint8_t *b = segment.bytes.data();
+    ReserveBits(w, whole + 8);
     size_t i = 0;
+    if (w->count == 0) {
+        memcpy(w->out->data() + w->used, b, whole);
+        w->used += whole;
+        i = whole;
+    }
     for (; i + 4 <= whole; i += 4) {
         uint32_t word;
         memcpy(&word, b + i, 4);
@@ -310,6 +315,11 @@ void AppendSegment(BitWriter *w, const PackedSegment &segment)
         PutBits(w, rest, (uint32_t)b[whole] >> (8 - rest));
 }
 
+// Segments are appended in order as they come in, and none is packed more
+// than this many ahead of the next to append: the packed segments waiting
+// stay within that many times a segment's packed size.
+enum { kSegmentsAhead = 8 };
+
 struct SegmentJob {
     const uint8_t *data;
     size_t size;
@@ -318,8 +328,10 @@ struct SegmentJob {
     std::vector<PackedSegment> segments;
     std::atomic<size_t> next{0};
     std::mutex lock;
-    std::condition_variable segmentDone;
-    size_t done = 0; // guarded by `lock`
+    std::condition_variable segmentDone; // a segment was packed
+    std::condition_variable room;        // a segment was appended
+    std::vector<char> packed;            // guarded by `lock`, one per segment
+    size_t appended = 0;                 // guarded by `lock`
 };
 
 void PackSegments(SegmentJob *job)
@@ -328,11 +340,15 @@ void PackSegments(SegmentJob *job)
         size_t k = job->next.fetch_add(1);
         if (k >= job->segments.size())
             return;
+        {
+            std::unique_lock<std::mutex> wait(job->lock);
+            job->room.wait(wait, [&] { return k < job->appended + kSegmentsAhead; });
+        }
         size_t start = k * (size_t)kSegmentBytes;
         size_t end = std::min(job->size, start + (size_t)kSegmentBytes);
         PackSegment(job->data, start, end, *job->params, *job->effort, &job->segments[k]);
         std::lock_guard<std::mutex> hold(job->lock);
-        job->done++;
+        job->packed[k] = 1;
         job->segmentDone.notify_one();
     }
 }
@@ -350,32 +366,36 @@ void PackLzh(const uint8_t *data, size_t size, const LzhMethodParams &params,
     job.size = size;
     job.params = &params;
     job.effort = &effort;
-    job.segments.resize((size + kSegmentBytes - 1) / kSegmentBytes);
-    size_t count = job.segments.size();
+    size_t count = (size + kSegmentBytes - 1) / kSegmentBytes;
+    job.segments.resize(count);
+    job.packed.assign(count, 0);
+    BitWriter w = {out, out->size(), 0, 0};
     if (count == 1) {
         PackSegments(&job);
+        AppendSegment(&w, job.segments[0]);
     } else {
         unsigned cores = std::max(1u, std::thread::hardware_concurrency());
         std::vector<std::thread> workers;
         for (size_t i = 0; i < std::min<size_t>(count, cores); i++)
             workers.emplace_back(PackSegments, &job);
+        // The calling thread appends each segment once it and those before
+        // it are packed, while the workers pack the next ones.
         std::unique_lock<std::mutex> wait(job.lock);
-        while (job.done < count) {
-            job.segmentDone.wait(wait);
+        for (size_t k = 0; k < count; k++) {
+            job.segmentDone.wait(wait, [&] { return job.packed[k] != 0; });
+            wait.unlock();
+            AppendSegment(&w, job.segments[k]);
+            job.segments[k].bytes = std::vector<uint8_t>();
             if (progress)
-                progress(progressContext, std::min(size, job.done * (size_t)kSegmentBytes));
+                progress(progressContext, std::min(size, (k + 1) * (size_t)kSegmentBytes));
+            wait.lock();
+            job.appended = k + 1;
+            job.room.notify_all();
         }
         wait.unlock();
         for (std::thread &t : workers)
             t.join();
     }
-    BitWriter w = {out, out->size(), 0, 0};
-    size_t total = 0;
-    for (const PackedSegment &segment : job.segments)
-        total += segment.bytes.size();
-    ReserveBits(&w, total + 8);
-    for (const PackedSegment &segment : job.segments)
-        AppendSegment(&w, segment);
     FlushBits(&w);
     if (progress)
         progress(progressContext, size);
