@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "core/core.h"
@@ -323,6 +324,12 @@ static bool WriteMember(const MemberSource &m, const ArchiveOptions &options, Pr
     // right behind it; the header's length does not depend on the sizes, so
     // the final header takes its place. The CRC is taken on the side while
     // a larger file is packed.
+    // Room for the member stored, reserved ahead (capacity that is never
+    // written to costs no memory): growing by copies would touch each page
+    // of the archive more than once.
+    size_t room = archive->size() + 1024 + file.size;
+    if (archive->capacity() < room)
+        archive->reserve(std::max(room, 2 * archive->capacity()));
     size_t headerAt = archive->size();
     bool ok = AppendMemberHeader(f, options.level, options.level1HeaderCrc, archive, error);
     size_t dataAt = archive->size();
