@@ -1,53 +1,10 @@
-// The match finders of the -lh5-/-lh6- packer: the longest match along a
-// hash chain (the chains themselves are kept inline, in lzh_parts.h) for the
-// lazy parse, and every match a binary tree offers for the parse of least
-// cost.
+// The binary tree match finder of the -lh5-/-lh6- packer, which offers
+// every match for the parse of least cost (the hash chains of the lazy
+// parse are kept inline, in lzh_parts.h).
 #include "tools/lzh_parts.h"
 
 namespace lzh
 {
-
-int LongestMatch(const MatchFinder *f, size_t pos, Candidates c, int beat, int chain,
-                 uint32_t nearReach, uint32_t *distance)
-{
-    size_t remaining = f->size - pos;
-    int limit = remaining < (size_t)kMaxMatch ? (int)remaining : kMaxMatch;
-    if (beat >= limit)
-        return 0;
-    size_t lowest = pos > f->dictionary ? pos - f->dictionary : 0;
-    const uint8_t *here = f->data + pos;
-    int best = beat;
-    if (best < kMinMatch && c.near != 0 && pos - (c.near - 1) <= nearReach &&
-        c.near - 1 >= lowest) {
-        const uint8_t *there = f->data + c.near - 1;
-        int len = CommonLength(here, there, limit);
-        if (len >= kMinMatch) {
-            best = len;
-            *distance = (uint32_t)(pos - (c.near - 1));
-            if (len >= limit)
-                return len; // the chain's quick test would read here[limit]
-        }
-    }
-    // Entries are kept as position + 1, so none (0) is never above `lowest`.
-    // Every slot of the ring within reach still holds the entry of the
-    // position it was written for: the ring spans twice the dictionary.
-    uint32_t candidate = c.chain;
-    while (candidate > lowest && chain-- > 0) {
-        size_t cand = candidate - 1;
-        const uint8_t *there = f->data + cand;
-        if (there[best] == here[best] && there[0] == here[0] && there[1] == here[1]) {
-            int len = CommonLength(here, there, limit);
-            if (len > best) {
-                best = len;
-                *distance = (uint32_t)(pos - cand);
-                if (len >= limit)
-                    break;
-            }
-        }
-        candidate = f->link[cand & f->ringMask];
-    }
-    return best > beat ? best : 0;
-}
 
 enum { kTreeHashBits = 16 };
 

@@ -203,8 +203,47 @@ inline int CommonLength(const uint8_t *a, const uint8_t *b, int limit)
 // The longest match at pos longer than `beat`: the near 3-byte candidate if
 // it lies within nearReach, then up to `chain` entries of the 4-byte chain.
 // 0 if there is none.
-int LongestMatch(const MatchFinder *f, size_t pos, Candidates c, int beat, int chain,
-                 uint32_t nearReach, uint32_t *distance);
+inline int LongestMatch(const MatchFinder *f, size_t pos, Candidates c, int beat, int chain,
+                        uint32_t nearReach, uint32_t *distance)
+{
+    size_t remaining = f->size - pos;
+    int limit = remaining < (size_t)kMaxMatch ? (int)remaining : kMaxMatch;
+    if (beat >= limit)
+        return 0;
+    size_t lowest = pos > f->dictionary ? pos - f->dictionary : 0;
+    const uint8_t *here = f->data + pos;
+    int best = beat;
+    if (best < kMinMatch && c.near != 0 && pos - (c.near - 1) <= nearReach &&
+        c.near - 1 >= lowest) {
+        const uint8_t *there = f->data + c.near - 1;
+        int len = CommonLength(here, there, limit);
+        if (len >= kMinMatch) {
+            best = len;
+            *distance = (uint32_t)(pos - (c.near - 1));
+            if (len >= limit)
+                return len; // the chain's quick test would read here[limit]
+        }
+    }
+    // Entries are kept as position + 1, so none (0) is never above `lowest`.
+    // Every slot of the ring within reach still holds the entry of the
+    // position it was written for: the ring spans twice the dictionary.
+    uint32_t candidate = c.chain;
+    while (candidate > lowest && chain-- > 0) {
+        size_t cand = candidate - 1;
+        const uint8_t *there = f->data + cand;
+        if (there[best] == here[best] && there[0] == here[0] && there[1] == here[1]) {
+            int len = CommonLength(here, there, limit);
+            if (len > best) {
+                best = len;
+                *distance = (uint32_t)(pos - cand);
+                if (len >= limit)
+                    break;
+            }
+        }
+        candidate = f->link[cand & f->ringMask];
+    }
+    return best > beat ? best : 0;
+}
 
 // A binary tree of the positions within the dictionary, ordered by the
 // bytes that follow each (a tree per 3-byte hash). Entering a position walks
