@@ -1,16 +1,8 @@
 // Writes LHA archives with an encoder that nobody on this project wrote, so
-// that the extractor is tested against data it did not shape itself.
-//
-//   java -cp jlha.jar:classes MakeArchives OUTDIR
-//
-// OUTDIR/inputs/      the original files; an extracted member must equal its input
-// OUTDIR/*.lzh        the archives
-// OUTDIR/manifest.tsv one line per member (archive, level, kind, method, path,
-//                     input, mtime, attribute, packedOffset, packedSize,
-//                     ringEdgeMatches), read by the end-to-end tests
-//
-// Everything is deterministic: fixed seeds (java.util.Random's sequence is
-// fixed by the language), fixed time stamps, fixed time zone.
+// that the extractor is tested against data it did not shape itself:
+// `MakeArchives OUTDIR` leaves OUTDIR/inputs/ (the originals), OUTDIR/*.lzh
+// and OUTDIR/manifest.tsv (one line a member). Deterministic: fixed seeds,
+// time stamps and time zone.
 
 import jp.gr.java_conf.dangan.util.lha.CompressMethod;
 import jp.gr.java_conf.dangan.util.lha.LhaHeader;
@@ -33,9 +25,8 @@ public final class MakeArchives {
     // A directory has no input, method "lhd" and ends in "/".
     record Member(String path, String input, String method, long mtime, int attribute, byte[] data, byte[] packed) {}
 
-    // The attribute byte is reachable only through the protected level 0
-    // field; levels 1 and 2 carry another than the default in an extended
-    // header of type 0x40. The extractor honours that only under OS 'M'.
+    // Levels 1 and 2 carry a non-default attribute in an extended header
+    // 0x40, which the extractor honours only under OS 'M'.
     static final class Header extends LhaHeader {
         private final int level, attribute;
 
@@ -67,8 +58,7 @@ public final class MakeArchives {
     static final Map<String, byte[]> inputs = new LinkedHashMap<>(), packedCache = new HashMap<>();
 
     public static void main(String[] args) throws IOException {
-        // Levels 0 and 1 store local time, taken from the JVM's zone; the
-        // tests run the extractor in this zone too.
+        // Levels 0 and 1 store local time in the JVM's zone; the tests use it too.
         TimeZone.setDefault(TimeZone.getTimeZone("Europe/Berlin"));
         outDir = new File(args[0]);
         inputs.put("empty.bin", new byte[0]);
@@ -99,16 +89,14 @@ public final class MakeArchives {
                     members.add(file(matrix.get(i), matrix.get(i), method, T[i % T.length], ARCHIVE));
                 writeArchive(method + "-l" + level + ".lzh", level, members);
             }
+        // Directory entries, one that exists only as an entry, files in
+        // directories without one, a read-only file, several methods.
         for (int level = 0; level <= 2; level++)
-            // Directory entries, one that exists only as an entry, files in
-            // directories without one, a read-only file, several methods.
             writeArchive("tree-l" + level + ".lzh", level, List.of(dir("docs/", T[0]),
                 file("docs/readme.txt", "readme.txt", "lh5", T[1], ARCHIVE), dir("docs/sub/", T[2]),
                 file("docs/sub/deep.bin", "deep.bin", "lh6", T[3], ARCHIVE), dir("empty/", T[4]),
-                file("src/main.c", "main.c", "lh1", T[0], ARCHIVE),
-                file("src/util/strings.c", "strings.c", "lzs", T[1], ARCHIVE),
-                file("locked.txt", "locked.txt", "lz5", T[2], ARCHIVE | READ_ONLY),
-                file("notes.txt", "notes.txt", "lh0", T[3], ARCHIVE)));
+                file("src/main.c", "main.c", "lh1", T[0], ARCHIVE), file("src/util/strings.c", "strings.c", "lzs", T[1], ARCHIVE),
+                file("locked.txt", "locked.txt", "lz5", T[2], ARCHIVE | READ_ONLY), file("notes.txt", "notes.txt", "lh0", T[3], ARCHIVE)));
         for (int level = 0; level <= 2; level++)  // a refused member between two good ones
             writeArchive("lh7mix-l" + level + ".lzh", level, List.of(file("before.txt", "readme.txt", "lh5", T[0], ARCHIVE),
                 file("refused.txt", "notes.txt", "lh7", T[1], ARCHIVE), file("after.txt", "main.c", "lh5", T[2], ARCHIVE)));
@@ -129,8 +117,7 @@ public final class MakeArchives {
 
     static Member dir(String path, long mtime) { return new Member(path, null, "lhd", mtime, DIRECTORY, new byte[0], new byte[0]); }
 
-    // The archive writer would store what does not shrink: the encoder is
-    // driven directly so that every member keeps the method it was given.
+    // Driven directly: the archive writer would store what does not shrink.
     static byte[] compress(String method, byte[] data) throws IOException {
         ByteArrayOutputStream sink = new ByteArrayOutputStream();
         OutputStream encoder = CompressMethod.connectEncoder(sink, "-" + method + "-", LhaProperty.getProperties());
@@ -160,11 +147,8 @@ public final class MakeArchives {
     }
 
     // The -lzs- and -lz5- encoders sometimes pick a match exactly one ring
-    // (2,048 or 4,096 bytes) back: its position names the ring slot of the
-    // byte about to be written. The extractor reads that as distance 0 and
-    // copies the window's old bytes, so such members do not come out as they
-    // went in; the tests hold them apart by this count. Walks the items
-    // without decoding any byte.
+    // back, which the extractor reads as distance 0: such members do not
+    // come out as they went in, and the tests hold them apart by this count.
     static int ringEdgeMatches(String method, byte[] packed, int size) {
         boolean lzs = method.equals("lzs");
         if (!lzs && !method.equals("lz5")) return 0;
@@ -208,8 +192,7 @@ public final class MakeArchives {
         return value;
     }
 
-    // A victim that comes out whole when nothing is spoilt, for every method:
-    // the first text whose LArc encodings have no match at the ring's edge.
+    // The first text whose LArc encodings have no match at the ring's edge.
     static byte[] larcSafeText(int size) throws IOException {
         for (int seed = 16;; seed++) {
             byte[] candidate = text(new Random(seed), size);

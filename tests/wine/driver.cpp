@@ -1,25 +1,18 @@
-// Plays the user of a self-extractor under Wine: starts it, waits for its
-// dialogs and message boxes, acts on them from a script given on the
-// command line, and reports what it saw on standard output, one line each:
-//
-//   target PROPOSAL       the target-directory dialog, with its edit text
-//   box CAPTION: TEXT     a message box (line breaks in TEXT shown as \n)
-//   exit N                the self-extractor's exit code
-//   error WHAT            the script could not be played to its end (exit 3)
+// Plays the user of a self-extractor under Wine: waits for its dialogs and
+// message boxes, acts on them by the script on the command line, and reports
+// on standard output, a line each: "target PROPOSAL" (the target dialog),
+// "box CAPTION: TEXT" (line breaks as \n), "exit N", or "error WHAT" when the
+// script cannot be played to its end (exit 3).
 //
 // usage: driver [--cwd DIR] [--args ARGS] EXE STEP...
+//   target:extract[=PATH]      (type PATH into the edit field,) press Extract
+//   target:enter=PATH          type PATH, press Enter in the edit field
+//   target:cancel, target:escape
+//   box:ANSWER[+stop|+escape]  answer the next box (yes, no, cancel, ok), then
+//                              click Cancel or press Escape in the progress dialog
 //
-//   target:extract[=PATH]  (type PATH into the edit field,) press Extract
-//   target:enter=PATH      type PATH, press Enter in the edit field
-//   target:cancel          press Cancel
-//   target:escape          press Escape in the edit field
-//   box:ANSWER             answer the next message box: yes, no, cancel, ok
-//   box:ANSWER+stop        ...then click Cancel in the progress dialog
-//   box:ANSWER+escape      ...then press Escape in the progress dialog
-//
-// Buttons and keys are posted, so that they take the same way through the
-// self-extractor's message loop as a real click or key would; a click in
-// the progress dialog waits in the queue for the next pump.
+// Buttons and keys are posted, to take a real click's way through the message
+// loop; a click in the progress dialog waits in the queue for the next pump.
 #include <windows.h>
 
 #include <stdio.h>
@@ -102,9 +95,8 @@ static bool Act(HWND window, const char *step)
         const char *then = step + strlen(a.name);
         if (!Starts(step, a.name) || (*then && strcmp(then, "+stop") != 0 && strcmp(then, "+escape") != 0))
             continue;
-        // The progress dialog is found first, so that the second click
-        // follows the answer at once: it then lands in the next pump, within
-        // the member that the answer lets go on.
+        // The progress dialog is found first so that its click follows the
+        // answer at once, landing within the member the answer lets go on.
         HWND progress = *then ? Look().progress : 0;
         if (*then && !progress)
             return false;
@@ -183,8 +175,7 @@ int main(int argc, char **argv)
             printf("target %s\n", text);
             fflush(stdout);
         }
-        // A target step acts on the enabled dialog (no box in front of it);
-        // after a box it may be pressed again.
+        // A target step acts on the dialog once no box is in front of it.
         if (found.target && step && Starts(step, "target:") && IsWindowEnabled(found.target)) {
             if (!Act(found.target, step))
                 return Fail("unknown step", step);

@@ -1,9 +1,6 @@
-// Static checks of the built stubs: what Windows sees before a single
-// instruction runs. No 32-bit Windows runs here, so these checks are all
-// that stands between the i686 stub that ships and a Windows 95 that
-// refuses it: loader fields, section layout, imports from protected system
-// DLLs only, the dialogs (as the mingw binutils read them back), no
-// instruction beyond the 386, and the size budget once sealed.
+// Static checks of the built stubs, what Windows sees before a single
+// instruction runs: for the i686 stub, all that stands between it and a
+// Windows 95 that refuses it, as no 32-bit Windows runs here.
 #include <gtest/gtest.h>
 #include <stdio.h>
 
@@ -26,7 +23,7 @@ std::string ReadFile(const std::string &path)
     return {std::istreambuf_iterator<char>(f), {}};
 }
 
-// Standard output of a shell command; empty when it fails.
+// Empty when the command fails.
 std::string Output(const std::string &command)
 {
     FILE *p = popen(command.c_str(), "r");
@@ -106,8 +103,7 @@ TEST_P(StubImage, LoadsOnWindows95AsAWindowedProgramWithSectionsAsTheLoaderExpec
 
 TEST_P(StubImage, ImportsOnlyAnsiFunctionsOfKnownSystemDlls)
 {
-    // kernel32, user32 and shell32 are known DLLs, loaded from the system
-    // directory and never from the folder of the download.
+    // Known DLLs come from the system directory, never the download's folder.
     std::istringstream lines(Tool(GetParam().objdump, "-p"));
     std::set<std::string> dlls, kernel;
     std::string dll;
@@ -171,9 +167,8 @@ TEST_P(StubImage, DialogsIconAndManifestAsTheUserMustSeeThem)
 
 TEST(ShippedStub, UsesNoInstructionBeyondThe386)
 {
-    // The compiler's default i686 target would use cmov, which the 486 and
-    // Pentium processors of Windows 95 lack. "  401000:\tcmovne %eax,%edx":
-    // the mnemonic follows the tab.
+    // The 486 and Pentium of Windows 95 lack cmov, which the compiler's
+    // default i686 target uses. The mnemonic follows the tab.
     std::istringstream lines(Output(MINGW32_OBJDUMP " -d --no-show-raw-insn '" CORVANE_STUB32 "'"));
     int instructions = 0;
     for (std::string line; std::getline(lines, line);) {

@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# One Wine session for the end-to-end tests: a private prefix, an X server
-# of its own, a running wineserver. `ensure` is idempotent; `stop` ends what
-# it started (CTest does so after the tests; after running
-# corvane_wine_tests by hand: tests/wine/wine-session.sh stop build/wine-session).
-#
-#   wine-session.sh ensure|stop DIR    (DIR/prefix, DIR/display, DIR/xvfb.pid)
+# One Wine session for the end-to-end tests: DIR/prefix, an X server of its
+# own (DIR/display, DIR/xvfb.pid) and a running wineserver. `ensure` is
+# idempotent; `stop` ends what it started (after a run by hand too).
+#   wine-session.sh ensure|stop DIR
 set -euo pipefail
 dir=$2
 mkdir -p "$dir"
@@ -34,6 +32,5 @@ if [[ ! -f $dir/prefix/.corvane-ready ]]; then
   touch "$dir/prefix/.corvane-ready"
 fi
 quiet setsid wineserver -p || true
-# The first start in a session prints set-up noise; get it over with
-# before any test reads a program's output.
+# The first start in a session prints noise that no test must read.
 quiet wine cmd /c exit

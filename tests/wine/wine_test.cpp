@@ -1,8 +1,6 @@
-// The x86_64 stub end to end under Wine: a self-extracting file made by
-// `corvane-sfx make`, started by driver.exe, which plays the user from a
-// script and reports every dialog and message box it meets. Each test
-// compares the report and the files on disk with what the user must see
-// and get.
+// The x86_64 stub end to end under Wine: driver.exe plays the user from a
+// script and reports every dialog and box; the report and the files on disk
+// must be what the user sees and gets.
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -28,20 +26,18 @@ std::string WindowsPath(std::string path)
 
 std::string TestData(const std::string &name) { return std::string(CORVANE_TEST_DATA) + "/" + name; }
 
-// The UTC offset of the local zone at a time.
-long long Offset(time_t when)
+long long UtcOffset(time_t when)
 {
     struct tm local;
     return localtime_r(&when, &local)->tm_gmtoff;
 }
 
-// The test's folder is the self-extractor's current directory. The program
-// is my.tools.exe: the proposal is its name without the last extension.
+// The test's folder is the current directory of my.tools.exe, whose
+// proposal is its name without the last extension.
 class WineTest : public CliTest {
 protected:
     std::string extractor;  // when set, Play runs `EXTRACTOR extract EXE` instead of EXE
 
-    // One session for all tests: its X server, prefix and wineserver.
     static void SetUpTestSuite()
     {
         Shell(WINE_SESSION_SCRIPT " ensure " WINE_SESSION_DIR);
@@ -60,9 +56,8 @@ protected:
         ASSERT_EQ(r.exitCode, 0) << r.err;
     }
 
-    // Plays the steps and checks the driver's report: the proposal, then
-    // the expected lines (the last one "exit N"). "$OUT" in a step or a line
-    // stands for the folder out/ as Windows names it.
+    // Plays the steps; the driver must report the proposal, then `expected`.
+    // "$OUT" stands for the folder out/ as Windows names it.
     void Play(const Lines &steps, const Lines &expected)
     {
         auto Expand = [&](std::string s) {
@@ -86,7 +81,6 @@ protected:
         EXPECT_EQ(seen, want) << "driver status " << r.exitCode;
     }
 
-    // corvane-sfx.exe under Wine.
     CliResult WinCli(Lines args)
     {
         args.insert(args.begin(), {WINE_EXECUTABLE, CORVANE_SFX_WIN64});
@@ -95,12 +89,11 @@ protected:
         return r;
     }
 
-    // Every member of a jlha archive below `into`: contents, time stamp,
-    // and the read-only flag as Wine shows it.
+    // Every member of a jlha archive below `into`, as Wine shows it.
     void ExpectExtracted(const std::string &archive, const std::string &into)
     {
         std::vector<ManifestEntry> entries = ReadManifest(CORVANE_TEST_DATA, archive);
-        ASSERT_FALSE(entries.empty()) << archive << " is not in " << CORVANE_TEST_DATA;
+        ASSERT_FALSE(entries.empty()) << archive;
         for (const ManifestEntry &e : entries) {
             SCOPED_TRACE(e.path);
             struct stat st;
@@ -112,7 +105,7 @@ protected:
             // Levels 0 and 1 store local time, which LocalFileTimeToFileTime
             // turns into UTC with today's offset, not the one of that date;
             // level 2 stores UTC and arrives unchanged.
-            EXPECT_EQ((long long)st.st_mtime, e.level == 2 ? e.mtime : e.mtime + Offset(e.mtime) - Offset(time(0)));
+            EXPECT_EQ((long long)st.st_mtime, e.level == 2 ? e.mtime : e.mtime + UtcOffset(e.mtime) - UtcOffset(time(0)));
             EXPECT_EQ((st.st_mode & 0222) == 0, (e.attribute & 1) != 0) << "read-only";
         }
     }
