@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# The tool as users get it: installed into a prefix, and from the Debian
-# package into a scratch root; each installed binary makes, lists, tests and
-# extracts a tree. Also --version and SOURCE_DATE_EPOCH's reproducible output.
-# usage: install_test.sh BUILD_DIR VERSION
+# The tool as users get it, installed into a prefix and from the Debian
+# package: each binary makes, lists, tests and extracts a tree. Also
+# --version and reproducible output.   usage: install_test.sh BUILD_DIR VERSION
 set -euo pipefail
 build=$1 version=$2
 work=$(mktemp -d /tmp/corvane-install-XXXXXX)
@@ -13,8 +12,7 @@ mkdir -p "$work/tree/docs"
 printf 'read me\r\n' >"$work/tree/docs/README.TXT"
 head -c 200000 /dev/urandom | base64 >"$work/tree/data.txt"
 
-# make, list, test, extract with one installed binary; the extracted tree
-# must match, and the installed win64 stub must serve as --stub.
+# round_trip SFX NAME STUB: the extracted tree matches, STUB serves as --stub.
 round_trip() {
   local sfx=$1 out=$work/out-$2
   mkdir -p "$out"
@@ -35,9 +33,8 @@ round_trip "$sfx" prefix "$prefix/share/corvane-sfx/win64/corvane-stub.exe"
 grep -qx "corvane-sfx $version" <<<"$("$sfx" --version)" || fail "--version"
 grep -qE '^built-in stub: i686, [0-9]+ bytes sealed$' <<<"$("$sfx" -V)" || fail "-V"
 
-# The same tree copied at two different times: with the same
-# SOURCE_DATE_EPOCH the outputs are equal, without it they differ; --mtime
-# wins over it.
+# A tree copied at two times: equal outputs with SOURCE_DATE_EPOCH, not
+# without; --mtime wins over it.
 for t in early:2026-01-01 late:2026-06-01; do
   cp -r "$work/tree" "$work/${t%:*}" && touch -d "${t#*:} 10:00" "$work/${t%:*}"{,/*,/*/*}
   t=${t%:*}
@@ -52,16 +49,14 @@ cmp -s "$work/m.exe" "$work/m2.exe" || fail "--mtime does not win over SOURCE_DA
 grep -q 'SOURCE_DATE_EPOCH expects' <<<"$(SOURCE_DATE_EPOCH=soon "$sfx" make -o "$work/x.exe" "$work/tree" 2>&1)" \
   || fail "bad SOURCE_DATE_EPOCH accepted"
 
-# The Debian package: its control fields, lintian, and the tool run from a
-# scratch root.
+# The Debian package: control fields, lintian, the tool from a scratch root.
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb" >/dev/null)
 deb=$(echo "$work"/deb/corvane-sfx_*.deb)
 info=$(dpkg-deb -I "$deb")
 grep -qx " Version: $version" <<<"$info" || fail "deb version"
 grep -qx " Suggests: wine" <<<"$info" || fail "deb suggests"
 depends=$(sed -n 's/^ Depends: //p' <<<"$info")
-# The C and C++ runtimes only (libgcc-s1 is the unwinder that libstdc++6
-# needs itself).
+# The C and C++ runtimes only (libstdc++6 needs libgcc-s1 itself).
 [[ -n $depends && -z $(tr ',' '\n' <<<"$depends" | grep -vE '^ *(libc6|libgcc-s1|libstdc\+\+6) ') ]] \
   || fail "deb depends on more than the C and C++ runtimes: $depends"
 lintian --fail-on error --tag-display-limit 0 "$deb" || fail "lintian"

@@ -1,21 +1,15 @@
 #!/usr/bin/python3
-"""The shipped i686 stub on the CPU emulator of ../shared/i686, which models
-the Win32 functions the stub imports: a model of Windows, not Windows.
-
-    run.py TOOL_DIR CORVANE_SFX STUB TESTDATA KIND NAME
-
-KIND scenario: a user scenario of the tool over a small packed tree; jlha:
-an archive of TESTDATA, compared with its manifest; case: hand-made
-archives. Exit status 0 for a clean run, else the findings are printed.
-"""
+"""The shipped i686 stub on the CPU emulator of ../shared/i686 (a model of
+the Win32 functions it imports, not Windows).
+    run.py TOOL_DIR CORVANE_SFX STUB TESTDATA scenario|jlha|case NAME
+Exit status 0 for a clean run, else the findings are printed."""
 import datetime, functools, os, random, shutil, struct, subprocess, sys, tempfile, zoneinfo
 
 TOOL, SFX, STUB, TESTDATA, KIND, NAME = sys.argv[1:7]
 sys.path.insert(0, TOOL)
 import machine, run_sfx, win32  # noqa: E402
 
-# The tool stops a run after 120 s of wall-clock time, which the larger
-# archives come near on a loaded machine; the emulated work is the same.
+# The tool's 120 s limit is wall-clock time, which a loaded machine nears.
 machine.Machine.run = functools.partialmethod(machine.Machine.run, timeout_s=1200)
 
 S, User, EXTRACT, CANCEL = win32.Script, run_sfx.Scenario, 1002, 1003
@@ -88,8 +82,8 @@ def case_dates():
 
 
 def case_long_paths():
-    """Just inside and just outside what Windows takes: 259 characters for
-    a file, 247 for a new directory (room for an 8.3 name in it)."""
+    """Just inside and outside what Windows takes: 259 characters for a file,
+    247 for a new directory (room for an 8.3 name in it)."""
     target = 'C:\\out\\' + 'd' * 60
     room = 259 - len(target) - 1
     path = lambda length, c, sep='\\': c * 100 + sep + c * (length - 101)

@@ -1,10 +1,8 @@
 #!/usr/bin/env python3
-"""Applies each fault of faults.py to a checkout, rebuilds its build/,
-runs its CTest suite, and records whether any test failed.
-Usage: run.py CHECKOUT OUT.json [ID...]   (a file STOP beside this script
-ends the run after the fault at hand; OUT.json keeps what was done, and a
-second run goes on from there). A fault is caught when the build fails or
-any test fails; the checkout's files are restored after each fault."""
+"""Applies each fault of faults.py to a checkout in turn, and records whether
+its build/ fails to build or any CTest test fails.
+Usage: run.py CHECKOUT OUT.json [ID...]   (a file STOP beside this script ends
+the run after the fault at hand; a second run goes on from OUT.json)."""
 import json, os, subprocess, sys, time
 here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, here)
@@ -24,8 +22,7 @@ def sh(cmd, timeout):
         return None
 
 def quick_targets():
-    # Everything the quick tests run, without the Windows build of the tool
-    # (minutes per fault) and what needs it: only the Wine tests use those.
+    # All but the Windows build of the tool (minutes a fault) and what needs it.
     def query(t):
         lines = subprocess.check_output(['ninja', '-C', 'build', '-t', 'query', t], cwd=repo, text=True).splitlines()
         cut = lines.index('  outputs:')
@@ -56,8 +53,7 @@ for fid, layer, what, old, new in FAULTS:
     open(path, 'w').write(original.replace(old, new))
     t0, status, failed = time.time(), 'missed', []
     try:
-        # Quick tests first; the Wine, emulator and valgrind runs (and the
-        # full build) only for a fault the quick ones miss.
+        # The Wine, emulator and valgrind runs only for what the quick ones miss.
         for targets, sel in ((quick, '-LE "wine|i686|valgrind"'), ('', '-L "wine|i686|valgrind"')):
             b = sh('nice cmake --build build -j2 -- ' + targets, 1800)
             if b is None or b.returncode != 0:

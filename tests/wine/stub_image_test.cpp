@@ -1,38 +1,14 @@
 // Static checks of the built stubs, what Windows sees before a single
 // instruction runs: for the i686 stub, all that stands between it and a
 // Windows 95 that refuses it, as no 32-bit Windows runs here.
-#include <gtest/gtest.h>
-#include <stdio.h>
-
-#include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <set>
-#include <sstream>
-#include <string>
 
+#include "tests/cli_fixture.h"
 #include "tools/seal.h"
 
 namespace {
 
 const uint32_t kBudget = 16384;  // the sealed i686 stub, everything included
-
-std::string ReadFile(const std::string &path)
-{
-    std::ifstream f(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), {}};
-}
-
-// Empty when the command fails.
-std::string Output(const std::string &command)
-{
-    FILE *p = popen(command.c_str(), "r");
-    std::string out;
-    char chunk[4096];
-    for (size_t n; p && (n = fread(chunk, 1, sizeof chunk, p)) > 0;)
-        out.append(chunk, n);
-    return p && pclose(p) == 0 ? out : "";
-}
 
 struct Stub {
     const char *name, *path, *objdump, *windres;
@@ -41,16 +17,11 @@ void PrintTo(const Stub &stub, std::ostream *out) { *out << stub.name; }
 
 class StubImage : public ::testing::TestWithParam<Stub> {
 protected:
-    std::string bytes = ReadFile(GetParam().path);
+    std::string bytes = CliTest::Read(GetParam().path);
     uint32_t U16(size_t at) const { return at + 2 <= bytes.size() ? (uint8_t)bytes[at] | (uint8_t)bytes[at + 1] << 8 : 0; }
     uint32_t U32(size_t at) const { return U16(at) | U16(at + 2) << 16; }
     size_t coff = U32(0x3C) + 4, opt = coff + 20;
     size_t directories = opt + (U16(opt) == 0x10B ? 96 : 112);  // PE32 or PE32+
-
-    std::string Tool(const char *tool, const char *options) const
-    {
-        return Output(std::string(tool) + " " + options + " '" + GetParam().path + "'");
-    }
 };
 
 INSTANTIATE_TEST_SUITE_P(Both, StubImage,
@@ -61,8 +32,7 @@ INSTANTIATE_TEST_SUITE_P(Both, StubImage,
 TEST_P(StubImage, LoadsOnWindows95AsAWindowedProgramWithSectionsAsTheLoaderExpects)
 {
     ASSERT_EQ(bytes.compare(coff - 4, 4, std::string("PE\0\0", 4)), 0);
-    // Windows 3.x and 9x take an MZ image for a new-style one only when its
-    // relocation table offset is 0x40.
+    // Windows 3.x and 9x want a relocation table offset of 0x40 in a PE image.
     EXPECT_EQ(U16(0x18), 0x40u);
     EXPECT_EQ(U16(opt + 68), 2u) << "GUI subsystem";
     EXPECT_EQ(U16(opt + 48) << 16 | U16(opt + 50), 4u << 16) << "subsystem 4.0";
@@ -104,7 +74,7 @@ TEST_P(StubImage, LoadsOnWindows95AsAWindowedProgramWithSectionsAsTheLoaderExpec
 TEST_P(StubImage, ImportsOnlyAnsiFunctionsOfKnownSystemDlls)
 {
     // Known DLLs come from the system directory, never the download's folder.
-    std::istringstream lines(Tool(GetParam().objdump, "-p"));
+    std::istringstream lines(RunCli({GetParam().objdump, "-p", GetParam().path}).out);
     std::set<std::string> dlls, kernel;
     std::string dll;
     for (std::string line; std::getline(lines, line);) {
@@ -124,8 +94,7 @@ TEST_P(StubImage, ImportsOnlyAnsiFunctionsOfKnownSystemDlls)
     }
     EXPECT_EQ(dlls, (std::set<std::string>{"KERNEL32.DLL", "SHELL32.DLL", "USER32.DLL"}));
     EXPECT_GE(kernel.size(), 20u) << "the import listing was read";
-    // comctl32 is no known DLL: the stub loads it by its system path, and
-    // looks up what Windows 95 lacks at run time.
+    // comctl32, no known DLL, comes by its system path, and what Windows 95 lacks by name.
     EXPECT_TRUE(kernel.count("LoadLibraryA") && kernel.count("GetProcAddress") && kernel.count("GetSystemDirectoryA"));
     EXPECT_FALSE(kernel.count("SetDefaultDllDirectories"));
     for (const char *text : {"\\comctl32.dll", "InitCommonControls", "SetDefaultDllDirectories"})
@@ -134,7 +103,7 @@ TEST_P(StubImage, ImportsOnlyAnsiFunctionsOfKnownSystemDlls)
 
 TEST_P(StubImage, DialogsIconAndManifestAsTheUserMustSeeThem)
 {
-    std::string rc = Tool(GetParam().windres, "-O rc");
+    std::string rc = RunCli({GetParam().windres, "-O", "rc", GetParam().path}).out;
     auto block = [&](const std::string &start) {
         size_t at = rc.find(start);
         return at == std::string::npos ? "missing: " + start : rc.substr(at, rc.find("\nEND\n", at) + 5 - at);
@@ -165,11 +134,13 @@ TEST_P(StubImage, DialogsIconAndManifestAsTheUserMustSeeThem)
     EXPECT_NE(block("1 24 /* RT_MANIFEST */").find("level=\"\"asInvoker\"\""), std::string::npos);
 }
 
-TEST(ShippedStub, UsesNoInstructionBeyondThe386)
+class ShippedStub : public CliTest {};
+
+TEST_F(ShippedStub, UsesNoInstructionBeyondThe386)
 {
     // The 486 and Pentium of Windows 95 lack cmov, which the compiler's
     // default i686 target uses. The mnemonic follows the tab.
-    std::istringstream lines(Output(MINGW32_OBJDUMP " -d --no-show-raw-insn '" CORVANE_STUB32 "'"));
+    std::istringstream lines(RunCli({MINGW32_OBJDUMP, "-d", "--no-show-raw-insn", CORVANE_STUB32}).out);
     int instructions = 0;
     for (std::string line; std::getline(lines, line);) {
         size_t tab = line.find('\t');
@@ -184,14 +155,11 @@ TEST(ShippedStub, UsesNoInstructionBeyondThe386)
     EXPECT_GT(instructions, 1000) << "no disassembly";
 }
 
-TEST(ShippedStub, FitsItsBudgetOnceSealedAndIsTheDefaultOfMake)
+TEST_F(ShippedStub, FitsItsBudgetOnceSealedAndIsTheDefaultOfMake)
 {
-    std::string stub = ReadFile(CORVANE_STUB32), dir = Output("mktemp -d /tmp/corvane-stub-XXXXXX | tr -d '\\n'");
-    ASSERT_FALSE(dir.empty());
-    std::ofstream(dir + "/empty.lzh", std::ios::binary) << '\0';
-    ASSERT_EQ(system((CORVANE_SFX " make -o '" + dir + "/out.exe' '" + dir + "/empty.lzh'").c_str()), 0);
-    std::string sfx = ReadFile(dir + "/out.exe");
-    Output("rm -rf '" + dir + "'");
+    RunResult r = Cli({"make", "-o", Path("out.exe"), Write("empty.lzh", std::string(1, '\0'))});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::string stub = Read(CORVANE_STUB32), sfx = Read(Path("out.exe"));
     long archiveOffset = FindArchive((const uint8_t *)sfx.data(), sfx.size());
     ASSERT_EQ(archiveOffset, (long)sfx.size() - 1) << "an empty archive at the end";
     EXPECT_LE((uint32_t)archiveOffset, kBudget) << "the sealed stub takes " << archiveOffset << " bytes";

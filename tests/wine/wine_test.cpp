@@ -102,17 +102,14 @@ protected:
             if (e.kind == "dir")
                 continue;
             EXPECT_TRUE(Read(into + "/" + e.path) == Read(TestData("inputs/" + e.input))) << "contents differ";
-            // Levels 0 and 1 store local time, which LocalFileTimeToFileTime
-            // turns into UTC with today's offset, not the one of that date;
-            // level 2 stores UTC and arrives unchanged.
+            // Local time (levels 0, 1) becomes UTC with today's offset, not that date's.
             EXPECT_EQ((long long)st.st_mtime, e.level == 2 ? e.mtime : e.mtime + UtcOffset(e.mtime) - UtcOffset(time(0)));
             EXPECT_EQ((st.st_mode & 0222) == 0, (e.attribute & 1) != 0) << "read-only";
         }
     }
 
-    // A tree, one line a file below the test's folder: "PATH=TEXT" holds
-    // TEXT, "PATH<INPUT" equals that jlha input, "PATH!" does not exist.
-    // "PATH*=TEXT" is a read-only file, written so or expected so.
+    // A line a file: "PATH=TEXT", "PATH<JLHA-INPUT", "PATH!" (absent);
+    // "PATH*=..." is read-only.
     void Tree(const Lines &lines, bool write)
     {
         for (const std::string &line : lines) {
@@ -133,8 +130,7 @@ protected:
     }
 };
 
-// ---- The dialogs, one run a row: the archive, the tree in place before,
-// what the user does, what the user is told, the tree left.
+// ---- The dialogs, one run a row.
 
 struct Case {
     std::string name;
@@ -154,9 +150,8 @@ const Lines kAbc = {"a.txt=new a", "b.txt=new b", "c.txt=new c"}, kOldAc = {"out
 
 std::vector<Case> Cases()
 {
-    // Every method, the header levels taking turns, and a directory tree.
-    // For the LArc methods the archives whose encodings have no match at
-    // the ring's edge (see tests/java): those must come out whole.
+    // Every method, header levels taking turns, a tree; for the LArc methods
+    // the archives free of matches at the ring's edge, which come out whole.
     std::vector<Case> runs;
     for (const char *archive : {"lh0-l0", "lh1-l1", "lh4-l2", "lh5-l0", "lh6-l1", "damage-lzs", "damage-lz5", "lz4-l1", "tree-l1"})
         runs.push_back({archive, std::string(archive) + ".lzh", {}, {}, {"target:extract"}, {"exit 0"}, {}, "my.tools"});
@@ -164,8 +159,7 @@ std::vector<Case> Cases()
         // Cancel and Escape in the target dialog write nothing.
         {"Cancel", "", {"a.txt=a"}, {}, {"target:cancel"}, {"exit 1"}, {"my.tools!"}},
         {"Escape", "", {"a.txt=a"}, {}, {"target:escape"}, {"exit 1"}, {"my.tools!"}},
-        // An empty path cannot be made absolute; the dialog stays for
-        // another try, where a relative path counts from the current directory.
+        // An empty path is refused; a relative one counts from the current directory.
         {"IncorrectPathThenEnter", "", {"a.txt=1", "d/b.txt=2", "d/e/c.txt=3"}, {},
          {"target:extract=", "box:ok", "target:enter=rel\\out"}, {"box Error: Incorrect path.", "exit 0"},
          {"rel/out/a.txt=1", "rel/out/d/b.txt=2", "rel/out/d/e/c.txt=3"}},
@@ -176,8 +170,7 @@ std::vector<Case> Cases()
          {"out/a.txt=old a", "out/b.txt!", "out/c.txt=old c"}},
         {"ReplaceCancelGoOnYes", "", kAbc, kOldAc, {"target:extract=$OUT", "box:cancel", "box:no", "box:yes"},
          {kReplaceA, kGoOn, kReplaceC, "exit 0"}, {"out/a.txt=old a", "out/b.txt=new b", "out/c.txt=new c"}},
-        // One byte of text.txt's stored data changed: its CRC fails, the
-        // members around it are fine, and a damaged member leaves no file.
+        // text.txt's CRC fails: it leaves no file, the members around it are fine.
         {"DamagedMemberStop", "lh0-l1.lzh!text.txt", {}, {}, {"target:extract", "box:ok", "box:yes"},
          {"box Error: The archive is damaged.", kGoOn, "exit 1"},
          {"my.tools/runs.bin<runs.bin", "my.tools/text.txt!", "my.tools/random.bin!"}},
@@ -187,9 +180,8 @@ std::vector<Case> Cases()
         // A byte that Windows never reads: only the stub's own sum notices.
         {"DamagedStub", "!stub", {"a.txt=a"}, {}, {"target:extract", "box:ok"},
          {"box Error: The self-extracting archive is damaged.", "exit 1"}, {"my.tools/a.txt!"}},
-        // Cancel in the progress dialog, by button or key, while the large
-        // member is written: the target already holds it, and the click
-        // follows the answer to the replace question.
+        // Cancel in the progress dialog, by button or key, within the large
+        // member that replaces a file: that file is gone.
         {"ProgressStopYes", "lh5-l1.lzh", {}, {"out/over64k.bin=old"}, {"target:extract=$OUT", "box:yes+stop", "box:yes"},
          {kReplaceBig, kReallyCancel, "exit 1"}, {"out/over64k.bin!", "out/exact64k.bin<exact64k.bin", "out/runs.bin!"}},
         {"ProgressEscapeYes", "lh5-l1.lzh", {}, {"out/over64k.bin=old"}, {"target:extract=$OUT", "box:yes+escape", "box:yes"},
@@ -238,9 +230,8 @@ INSTANTIATE_TEST_SUITE_P(Wine, Dialogs, ::testing::ValuesIn(Cases()), [](const :
     return name;
 });
 
-// The setup offer: the first SETUP.EXE, in any case, started in its own
-// directory once the self-extractor has ended. "No" runs first, so that by
-// the time the setup of "yes" has left its note, one of "no" would have too.
+// The first SETUP.EXE in any case, started in its own directory. "No" runs
+// first, so that once "yes" has left its note, "no" would have too.
 TEST_F(WineTest, SetupOfferYesAndNo)
 {
     MakeSfx(Write("archive.lzh", lzh::Archive({lzh::Stored("readme.txt", "read me"),
@@ -256,11 +247,8 @@ TEST_F(WineTest, SetupOfferYesAndNo)
     EXPECT_FALSE(Exists(Path("no/disk1/SETUP-RAN.TXT")));
 }
 
-// A self-extractor runs from a downloads folder: a comctl32.dll planted
-// beside it must not be loaded. Wine is told to prefer a native comctl32,
-// and the control, a program that loads the name the naive way, does get
-// the planted one: the plant would work on a stub that searched its own
-// folder.
+// A comctl32.dll planted in the downloads folder must not be loaded, though
+// Wine prefers a native one and a naive loader (the control) does load it.
 TEST_F(WineTest, PlantedDllBesideTheStubIsNotLoaded)
 {
     std::string marker = Path("planted-dll-loaded.txt");
@@ -277,8 +265,7 @@ TEST_F(WineTest, PlantedDllBesideTheStubIsNotLoaded)
     EXPECT_FALSE(Exists(marker));
 }
 
-// A distributor signs the self-extractor and reseals it, with either tool:
-// Windows runs it like any other (the host-side half is tests/signing_test.cpp).
+// Signed, then resealed by either tool: Windows runs it like any other.
 TEST_F(WineTest, SignedAndResealedSelfExtractorRuns)
 {
     if (system("command -v osslsigncode >/dev/null && command -v openssl >/dev/null") != 0)
@@ -299,10 +286,9 @@ TEST_F(WineTest, SignedAndResealedSelfExtractorRuns)
     }
 }
 
-// corvane-sfx.exe: a tree with directories, a read-only file and names in
-// code page 437 gives the Linux tool's very bytes at every header level;
-// list and test read it as the Linux tool does; the self-extractor it makes
-// and its own `extract` unpack it through the real dialogs.
+// corvane-sfx.exe packs a tree with a read-only file and code page 437
+// names into the Linux tool's very bytes at every level, lists and tests as
+// it does, and its self-extractor and `extract` go through the real dialogs.
 TEST_F(WineTest, WindowsToolPacksAsTheLinuxOneAndExtractsThroughTheDialogs)
 {
     if (!*CORVANE_SFX_WIN64)
@@ -319,9 +305,8 @@ TEST_F(WineTest, WindowsToolPacksAsTheLinuxOneAndExtractsThroughTheDialogs)
         ASSERT_EQ(l.exitCode, 0) << l.err;
         ASSERT_EQ(w.exitCode, 0) << w.err;
         EXPECT_TRUE(Read(Path("w.lzh")) == Read(Path("l.lzh"))) << "the archives differ";
-        // A level 2 time is UTC, which list shows in local time: Wine
-        // converts with that date's offset, the Linux stand-in (as Windows
-        // itself) with today's.
+        // list shows level 2 (UTC) times converted with that date's offset
+        // under Wine, with today's in the Linux stand-in (as on Windows).
         for (std::string command : {"list", "test"})
             if (command == "test" || level != "2") {
                 w = WinCli({command, WindowsPath(Path("w.lzh"))});
