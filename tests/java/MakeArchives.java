@@ -16,9 +16,8 @@ import java.util.*;
 
 public final class MakeArchives {
     static final String[] METHODS = {"lh0", "lh1", "lh4", "lh5", "lh6", "lh7", "lzs", "lz5", "lz4"};
-    // UTC seconds, even (MS-DOS time has 2-second steps) and far from a
-    // daylight-saving switch. Winter and summer alternate so that a wrong
-    // zone offset shows as 1 or 2 hours.
+    // Even UTC seconds far from a daylight-saving switch; winter and summer
+    // alternate so that a wrong zone offset shows as 1 or 2 hours.
     static final long[] T = {1610702430L, 1562243696L, 946730040L, 1118846402L, 1700000000L};
     static final int READ_ONLY = 0x01, DIRECTORY = 0x10, ARCHIVE = 0x20;
 
@@ -28,15 +27,11 @@ public final class MakeArchives {
     // Levels 1 and 2 carry a non-default attribute in an extended header
     // 0x40, which the extractor honours only under OS 'M'.
     static final class Header extends LhaHeader {
-        private final int level, attribute;
-
         Header(Member m, int level) {
             super(m.path, new Date(m.mtime * 1000L));
-            this.level = level;
-            this.attribute = m.attribute;
             setHeaderLevel(level);
             setOSID((byte) 'M');
-            if (level == 0) setLevel0DosAttribute((byte) attribute);
+            setLevel0DosAttribute((byte) m.attribute);
             setCompressMethod("-" + m.method + "-");
             setOriginalSize(m.data.length);
             setCompressedSize(m.packed.length);
@@ -46,7 +41,8 @@ public final class MakeArchives {
         @Override
         protected byte[][] exportExtendHeaders(String encoding) throws UnsupportedEncodingException {
             byte[][] headers = super.exportExtendHeaders(encoding);
-            if (level == 0 || attribute == ARCHIVE) return headers;
+            int attribute = getLevel0DosAttribute();
+            if (getHeaderLevel() == 0 || attribute == ARCHIVE) return headers;
             byte[][] more = Arrays.copyOf(headers, headers.length + 1);
             more[headers.length] = new byte[] {0x40, (byte) attribute, 0x00};
             return more;
@@ -89,8 +85,7 @@ public final class MakeArchives {
                     members.add(file(matrix.get(i), matrix.get(i), method, T[i % T.length], ARCHIVE));
                 writeArchive(method + "-l" + level + ".lzh", level, members);
             }
-        // Directory entries, one that exists only as an entry, files in
-        // directories without one, a read-only file, several methods.
+        // Directories with and without entries, a read-only file, several methods.
         for (int level = 0; level <= 2; level++)
             writeArchive("tree-l" + level + ".lzh", level, List.of(dir("docs/", T[0]),
                 file("docs/readme.txt", "readme.txt", "lh5", T[1], ARCHIVE), dir("docs/sub/", T[2]),
@@ -211,8 +206,6 @@ public final class MakeArchives {
         return crc;
     }
 
-    // ---- inputs ----
-
     static final String[] WORDS = ("the archive member header window offset length decoder table code bit of and to a in"
         + " stream block match literal position extract directory file name time attribute level method packed original"
         + " size checksum buffer output input progress cancel setup target drive sector cluster Huffman adaptive static"
@@ -236,8 +229,7 @@ public final class MakeArchives {
         return Arrays.copyOf(sb.toString().getBytes(StandardCharsets.ISO_8859_1), size);
     }
 
-    // Short words over a 256-letter alphabet: matches everywhere, at every
-    // distance, with all byte values among the literals.
+    // Short words of all byte values: matches everywhere, at every distance.
     static byte[] wordSoup(Random r, int size) {
         byte[][] words = new byte[300][];
         for (int i = 0; i < words.length; i++) r.nextBytes(words[i] = new byte[2 + r.nextInt(9)]);
@@ -251,8 +243,7 @@ public final class MakeArchives {
         return out;
     }
 
-    // Matches that overlap their own source: byte runs longer than any
-    // window and than one output block, and short periods repeated often.
+    // Matches overlapping their source: runs beyond any window, short periods.
     static byte[] runs(Random r) {
         ByteArrayOutputStream out = new ByteArrayOutputStream();
         fill(out, 'A', 5000);
@@ -274,8 +265,7 @@ public final class MakeArchives {
         return out;
     }
 
-    // Stretches of different character: the adaptive coder rebuilds its
-    // tree many times, the static coders start blocks of new statistics.
+    // Stretches of different character, for new trees and blocks of statistics.
     static byte[] mixed(Random r, int size) {
         ByteArrayOutputStream out = new ByteArrayOutputStream(size + 70000);
         while (out.size() < size) {

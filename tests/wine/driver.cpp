@@ -1,16 +1,12 @@
-// Plays the user of a self-extractor under Wine: waits for its dialogs and
-// message boxes, acts on them by the script on the command line, and reports
-// on standard output, a line each: "target PROPOSAL" (the target dialog),
-// "box CAPTION: TEXT" (line breaks as \n), "exit N", or "error WHAT" when the
-// script cannot be played to its end (exit 3).
-//
-// usage: driver [--cwd DIR] [--args ARGS] EXE STEP...
+// Plays the user of a self-extractor under Wine by the script on its command
+// line and reports a line each: "target PROPOSAL", "box CAPTION: TEXT" (line
+// breaks as \n), "exit N", or "error WHAT" (exit 3) for a script it cannot play.
+//   usage: driver [--cwd DIR] [--args ARGS] EXE STEP...
 //   target:extract[=PATH]      (type PATH into the edit field,) press Extract
 //   target:enter=PATH          type PATH, press Enter in the edit field
 //   target:cancel, target:escape
 //   box:ANSWER[+stop|+escape]  answer the next box (yes, no, cancel, ok), then
 //                              click Cancel or press Escape in the progress dialog
-//
 // Buttons and keys are posted, to take a real click's way through the message
 // loop; a click in the progress dialog waits in the queue for the next pump.
 #include <windows.h>
