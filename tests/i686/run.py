@@ -3,7 +3,7 @@
 the Win32 functions it imports, not Windows).
     run.py TOOL_DIR CORVANE_SFX STUB TESTDATA scenario|jlha|case NAME
 Exit status 0 for a clean run, else the findings are printed."""
-import datetime, functools, os, random, shutil, struct, subprocess, sys, tempfile, zoneinfo
+import datetime, functools, os, pathlib, random, shutil, struct, subprocess, sys, tempfile, zoneinfo
 
 TOOL, SFX, STUB, TESTDATA, KIND, NAME = sys.argv[1:7]
 sys.path.insert(0, TOOL)
@@ -58,9 +58,9 @@ def member(name, data, level=0, date=0x5A21, time=0x6000, method=b'-lh0-'):
 
 
 def lzh(*members):
-    with open(os.path.join(scratch, 'a.lzh'), 'wb') as f:
-        f.write(b''.join(members) + b'\0')
-    return sfx(f.name)
+    archive = pathlib.Path(scratch, 'a.lzh')
+    archive.write_bytes(b''.join(members) + b'\0')
+    return sfx(str(archive))
 
 
 def dos(month, day, hour, minute, two_seconds):  # in 2025
@@ -82,8 +82,7 @@ def case_dates():
 
 
 def case_long_paths():
-    """Just inside and outside what Windows takes: 259 characters for a file,
-    247 for a new directory (room for an 8.3 name in it)."""
+    """Just inside and outside 259 characters for a file, 247 for a new directory."""
     target = 'C:\\out\\' + 'd' * 60
     room = 259 - len(target) - 1
     path = lambda length, c, sep='\\': c * 100 + sep + c * (length - 101)
@@ -117,9 +116,8 @@ def scenario(name):
     src = os.path.join(scratch, 'src')
     for rel, data in (('readme.txt', b'read me\r\n'), ('sub/deeper/hi.txt', b'hi\r\n'),
                       ('sub/random.bin', random.Random(5).randbytes(300000))):  # five progress steps
-        os.makedirs(os.path.dirname(os.path.join(src, rel)), exist_ok=True)
-        with open(os.path.join(src, rel), 'wb') as f:
-            f.write(data)
+        pathlib.Path(src, rel).parent.mkdir(parents=True, exist_ok=True)
+        pathlib.Path(src, rel).write_bytes(data)
     run(sfx('--mtime', str(run_sfx.MTIME), *(os.path.join(src, n) for n in sorted(os.listdir(src)))),
         run_sfx.scenario(name), src)
 

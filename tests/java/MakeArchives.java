@@ -1,8 +1,6 @@
-// Writes LHA archives with an encoder that nobody on this project wrote, so
-// that the extractor is tested against data it did not shape itself:
-// `MakeArchives OUTDIR` leaves OUTDIR/inputs/ (the originals), OUTDIR/*.lzh
-// and OUTDIR/manifest.tsv (one line a member). Deterministic: fixed seeds,
-// time stamps and time zone.
+// Writes LHA archives with an encoder that nobody on this project wrote, so that the extractor is
+// tested against data it did not shape itself: `MakeArchives OUTDIR` leaves OUTDIR/inputs/ (the
+// originals), OUTDIR/*.lzh and OUTDIR/manifest.tsv (a line a member). Fixed seeds, times and zone.
 
 import jp.gr.java_conf.dangan.util.lha.CompressMethod;
 import jp.gr.java_conf.dangan.util.lha.LhaHeader;
@@ -16,16 +14,14 @@ import java.util.*;
 
 public final class MakeArchives {
     static final String[] METHODS = {"lh0", "lh1", "lh4", "lh5", "lh6", "lh7", "lzs", "lz5", "lz4"};
-    // Even UTC seconds far from a daylight-saving switch; winter and summer
-    // alternate so that a wrong zone offset shows as 1 or 2 hours.
+    // Even seconds far from a daylight-saving switch, winter and summer in turn.
     static final long[] T = {1610702430L, 1562243696L, 946730040L, 1118846402L, 1700000000L};
     static final int READ_ONLY = 0x01, DIRECTORY = 0x10, ARCHIVE = 0x20;
 
     // A directory has no input, method "lhd" and ends in "/".
     record Member(String path, String input, String method, long mtime, int attribute, byte[] data, byte[] packed) {}
 
-    // Levels 1 and 2 carry a non-default attribute in an extended header
-    // 0x40, which the extractor honours only under OS 'M'.
+    // Levels 1 and 2 carry a non-default attribute in extended header 0x40 (honoured under OS 'M').
     static final class Header extends LhaHeader {
         Header(Member m, int level) {
             super(m.path, new Date(m.mtime * 1000L));
@@ -141,9 +137,8 @@ public final class MakeArchives {
         Files.write(new File(outDir, name).toPath(), bytes.toByteArray());
     }
 
-    // The -lzs- and -lz5- encoders sometimes pick a match exactly one ring
-    // back, which the extractor reads as distance 0: such members do not
-    // come out as they went in, and the tests hold them apart by this count.
+    // The -lzs- and -lz5- encoders sometimes match exactly one ring back, which the extractor reads
+    // as distance 0: such members do not come out whole, and the tests hold them apart by this count.
     static int ringEdgeMatches(String method, byte[] packed, int size) {
         boolean lzs = method.equals("lzs");
         if (!lzs && !method.equals("lz5")) return 0;

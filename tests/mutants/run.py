@@ -1,8 +1,7 @@
 #!/usr/bin/env python3
-"""Applies each fault of faults.py to a checkout in turn, and records whether
-its build/ fails to build or any CTest test fails.
-Usage: run.py CHECKOUT OUT.json [ID...]   (a file STOP beside this script ends
-the run after the fault at hand; a second run goes on from OUT.json)."""
+"""Applies each fault of faults.py to a checkout in turn: caught when its build/ fails to build
+or any CTest test fails. Usage: run.py CHECKOUT OUT.json [ID...]; a file STOP beside this script
+ends the run after the fault at hand, and a second run goes on from OUT.json."""
 import json, os, subprocess, sys, time
 here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, here)

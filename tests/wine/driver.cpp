@@ -83,20 +83,18 @@ static bool Act(HWND window, const char *step)
             return false;
         return true;
     }
-    static const struct {
-        const char *name;
-        int id;
-    } answers[] = {{"box:yes", IDYES}, {"box:no", IDNO}, {"box:cancel", IDCANCEL}, {"box:ok", IDOK}};
-    for (const auto &a : answers) {
-        const char *then = step + strlen(a.name);
-        if (!Starts(step, a.name) || (*then && strcmp(then, "+stop") != 0 && strcmp(then, "+escape") != 0))
+    static const std::pair<const char *, int> answers[] = {
+        {"box:yes", IDYES}, {"box:no", IDNO}, {"box:cancel", IDCANCEL}, {"box:ok", IDOK}};
+    for (const auto &[name, id] : answers) {
+        const char *then = step + strlen(name);
+        if (!Starts(step, name) || (*then && strcmp(then, "+stop") != 0 && strcmp(then, "+escape") != 0))
             continue;
         // The progress dialog is found first so that its click follows the
         // answer at once, landing within the member the answer lets go on.
         HWND progress = *then ? Look().progress : 0;
         if (*then && !progress)
             return false;
-        Click(window, a.id);
+        Click(window, id);
         if (strcmp(then, "+escape") == 0)
             PressKey(GetDlgItem(progress, ID_CANCEL), VK_ESCAPE);
         else if (*then)
@@ -115,6 +113,7 @@ static int Fail(const char *what, const char *detail)
 
 int main(int argc, char **argv)
 {
+    setvbuf(stdout, 0, _IONBF, 0);  // what was seen survives a kill
     const char *cwd = 0, *args = "";
     int i = 1;
     for (; i + 1 < argc && Starts(argv[i], "--"); i += 2)
@@ -153,7 +152,6 @@ int main(int argc, char **argv)
             for (const char *c = text; *c; c++)
                 *c == '\n' ? (void)fputs("\\n", stdout) : *c != '\r' ? (void)putchar(*c) : (void)0;
             puts("");
-            fflush(stdout);
             known.insert(found.box);
             if (!step || !Starts(step, "box:"))
                 return Fail("unexpected message box", step);
@@ -169,7 +167,6 @@ int main(int argc, char **argv)
             SendMessageTimeoutA(GetDlgItem(found.target, ID_EDIT), WM_GETTEXT, sizeof text, (LPARAM)text,
                                 SMTO_ABORTIFHUNG, 5000, &result);
             printf("target %s\n", text);
-            fflush(stdout);
         }
         // A target step acts on the dialog once no box is in front of it.
         if (found.target && step && Starts(step, "target:") && IsWindowEnabled(found.target)) {

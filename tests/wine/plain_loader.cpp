@@ -1,6 +1,5 @@
-// The naive way to get the common controls: by name, from the search path,
-// which starts in the program's own folder. The control case of the
-// planted-DLL test.
+// The control case of the planted-DLL test: the common controls by name,
+// from the search path, which starts in the program's own folder.
 #include <windows.h>
 
 int main()

@@ -6,8 +6,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     char directory[MAX_PATH];
     DWORD n = GetCurrentDirectoryA(sizeof directory, directory);
-    HANDLE note = CreateFileA("SETUP-RAN.TXT", GENERIC_WRITE, 0, 0, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, 0);
+    HANDLE note = CreateFileA("SETUP-RAN.TXT", GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
     if (note == INVALID_HANDLE_VALUE)
         return 1;
     DWORD written;

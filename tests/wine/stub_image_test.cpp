@@ -27,7 +27,7 @@ protected:
 INSTANTIATE_TEST_SUITE_P(Both, StubImage,
                          ::testing::Values(Stub{"i686", CORVANE_STUB32, MINGW32_OBJDUMP, MINGW32_WINDRES},
                                            Stub{"x86_64", CORVANE_STUB64, MINGW64_OBJDUMP, MINGW64_WINDRES}),
-                         [](const ::testing::TestParamInfo<Stub> &test) { return std::string(test.param.name); });
+                         ::testing::PrintToStringParamName());
 
 TEST_P(StubImage, LoadsOnWindows95AsAWindowedProgramWithSectionsAsTheLoaderExpects)
 {

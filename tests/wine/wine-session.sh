@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# One Wine session for the end-to-end tests: DIR/prefix, an X server of its
-# own (DIR/display, DIR/xvfb.pid) and a running wineserver. `ensure` is
-# idempotent; `stop` ends what it started (after a run by hand too).
-#   wine-session.sh ensure|stop DIR
+# wine-session.sh ensure|stop DIR: one Wine session for the end-to-end tests,
+# DIR/prefix, an X server of its own (DIR/display, DIR/xvfb.pid) and a running
+# wineserver. `ensure` is idempotent; `stop` ends what it started.
 set -euo pipefail
 dir=$2
 mkdir -p "$dir"

@@ -28,8 +28,7 @@ long long UtcOffset(time_t when)
     return localtime_r(&when, &local)->tm_gmtoff;
 }
 
-// The test's folder is the current directory of my.tools.exe, whose
-// proposal is its name without the last extension.
+// The test's folder is the current directory of my.tools.exe, which proposes my.tools.
 class WineTest : public CliTest {
 protected:
     std::string extractor;  // when set, Play runs `EXTRACTOR extract EXE` instead of EXE
@@ -52,14 +51,12 @@ protected:
         ASSERT_EQ(r.exitCode, 0) << r.err;
     }
 
-    // Plays the steps; the driver must report the proposal, then `expected`.
-    // "$OUT" stands for the folder out/ as Windows names it.
+    // The driver must report the proposal, then `expected`; $OUT is out/ as Windows names it.
     void Play(const Lines &steps, const Lines &expected)
     {
         auto Expand = [&](std::string s) {
-            for (size_t at; (at = s.find("$OUT")) != std::string::npos;)
-                s.replace(at, 4, WindowsPath(Path("out")));
-            return s;
+            size_t at = s.find("$OUT");
+            return at == std::string::npos ? s : s.replace(at, 4, WindowsPath(Path("out")));
         };
         Lines args = {WINE_EXECUTABLE, WINE_DRIVER, "--cwd", WindowsPath(root), "--args",
                       extractor.empty() ? "" : "extract my.tools.exe",
@@ -104,8 +101,7 @@ protected:
         }
     }
 
-    // A line a file: "PATH=TEXT", "PATH<JLHA-INPUT", "PATH!" (absent);
-    // "PATH*=..." is read-only.
+    // A line a file: "PATH=TEXT", "PATH<JLHA-INPUT", "PATH!" (absent); "PATH*=..." is read-only.
     void Tree(const Lines &lines, bool write)
     {
         for (const std::string &line : lines) {
@@ -174,8 +170,7 @@ std::vector<Case> Cases()
         // A byte that Windows never reads: only the stub's own sum notices.
         {"DamagedStub", "!stub", {"a.txt=a"}, {}, {"target:extract", "box:ok"},
          {"box Error: The self-extracting archive is damaged.", "exit 1"}, {"my.tools/a.txt!"}},
-        // Cancel in the progress dialog, by button or key, within the large
-        // member that replaces a file: that file is gone.
+        // Cancel in the progress dialog, by button or key, within a large member replacing a file.
         {"ProgressStopYes", "lh5-l1.lzh", {}, {"out/over64k.bin=old"}, {"target:extract=$OUT", "box:yes+stop", "box:yes"},
          {kReplaceBig, kReallyCancel, "exit 1"}, {"out/over64k.bin!", "out/exact64k.bin<exact64k.bin", "out/runs.bin!"}},
         {"ProgressEscapeYes", "lh5-l1.lzh", {}, {"out/over64k.bin=old"}, {"target:extract=$OUT", "box:yes+escape", "box:yes"},
@@ -279,9 +274,8 @@ TEST_F(WineTest, SignedAndResealedSelfExtractorRuns)
     }
 }
 
-// corvane-sfx.exe packs a tree with a read-only file and code page 437
-// names into the Linux tool's very bytes at every level, lists and tests as
-// it does, and its self-extractor and `extract` go through the real dialogs.
+// corvane-sfx.exe packs a tree with a read-only file and code page 437 names as the Linux
+// tool does at every level, lists and tests alike, and its self-extractor and `extract` work.
 TEST_F(WineTest, WindowsToolPacksAsTheLinuxOneAndExtractsThroughTheDialogs)
 {
     if (!*CORVANE_SFX_WIN64)
@@ -298,8 +292,7 @@ TEST_F(WineTest, WindowsToolPacksAsTheLinuxOneAndExtractsThroughTheDialogs)
         ASSERT_EQ(l.exitCode, 0) << l.err;
         ASSERT_EQ(w.exitCode, 0) << w.err;
         EXPECT_TRUE(Read(Path("w.lzh")) == Read(Path("l.lzh"))) << "the archives differ";
-        // list shows level 2 (UTC) times converted with that date's offset
-        // under Wine, with today's in the Linux stand-in (as on Windows).
+        // list converts level 2 (UTC) times with that date's offset under Wine, today's on Linux.
         for (std::string command : {"list", "test"})
             if (command == "test" || level != "2") {
                 w = WinCli({command, WindowsPath(Path("w.lzh"))});
