@@ -1,6 +1,4 @@
-// The tests' scratch folder and the two ways they run corvane-sfx: as a
-// child process fed a standard input, the way a user at a terminal does,
-// and inside the test process, where faults can be injected under it.
+// Scratch folders, and corvane-sfx run as a child or inside the test process.
 #pragma once
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -15,7 +13,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -38,7 +36,6 @@ struct CliOptions {
     int timeoutSeconds = 120;      // a prompt looping at the end of input fails, not hangs
 };
 
-// How the run ended and what it said on stderr, for test messages.
 inline std::string Describe(const CliResult &r)
 {
     return (r.timedOut ? "timed out" : r.signal ? "killed by signal " + std::to_string(r.signal)
@@ -46,8 +43,7 @@ inline std::string Describe(const CliResult &r)
            "; stderr:\n" + r.err;
 }
 
-// The child's input and outputs are unlinked files, not pipes: nothing can
-// block on a full pipe, and a grandchild that keeps an output open (a Wine
+// Unlinked files, not pipes: a grandchild keeping an output open (a Wine
 // server) cannot hold up the end of the run.
 inline int CliTempFile(const std::string &contents)
 {
@@ -105,20 +101,12 @@ inline CliResult RunCli(const std::vector<std::string> &args, const CliOptions &
     return result;
 }
 
-// The full name of a program found through PATH, or "" if there is none.
 inline std::string FindOnPath(const std::string &program)
 {
-    std::string dirs = getenv("PATH") ? getenv("PATH") : "";
-    for (size_t at = 0, end; at <= dirs.size(); at = end + 1) {
-        end = std::min(dirs.find(':', at), dirs.size());
-        std::string candidate = dirs.substr(at, end - at) + "/" + program;
-        if (end > at && access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-    }
-    return "";
+    std::string found = RunCli({"/bin/sh", "-c", "command -v \"$0\"", program}).out;
+    return found.substr(0, found.find('\n'));
 }
 
-// How many times `needle` occurs in `hay`.
 inline int Occurrences(const std::string &hay, const std::string &needle)
 {
     int n = 0;
@@ -127,7 +115,13 @@ inline int Occurrences(const std::string &hay, const std::string &needle)
     return n;
 }
 
-// A scratch folder per test, removed with whatever read-only things are in it.
+// Each message shown exactly as often as given.
+inline void ExpectSaid(const std::string &said, const std::map<std::string, int> &times)
+{
+    for (const auto &[message, n] : times)
+        EXPECT_EQ(Occurrences(said, message), n) << message << " in:\n" << said;
+}
+
 class CliTest : public ::testing::Test {
 public:
     std::string root;
@@ -150,9 +144,8 @@ public:
     }
     static std::string Read(const std::string &path)
     {
-        std::stringstream s;
-        s << std::ifstream(path, std::ios::binary).rdbuf();
-        return s.str();
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
     static bool Exists(const std::string &path)
     {
@@ -164,7 +157,6 @@ public:
         std::error_code e;
         return std::filesystem::is_directory(path, e);
     }
-    // Number of entries below `path`, recursively (0 when it does not exist).
     static int CountEntries(const std::string &path)
     {
         std::error_code e;
@@ -172,7 +164,6 @@ public:
         return e ? 0 : (int)std::distance(begin(all), end(all));
     }
 
-    // corvane-sfx ARGS as a child, in the time zone the expectations assume.
     RunResult Cli(const std::vector<std::string> &args, const std::string &input = "",
                   const std::vector<std::string> &env = {})
     {
@@ -181,21 +172,17 @@ public:
         vars.insert(vars.end(), env.begin(), env.end());
         return RunCli(all, {input, vars, 60});
     }
-    // `extract FILE -d ROOT/out` with the given answers on stdin.
     RunResult Extract(const std::string &file, const std::string &answers = "", const std::vector<std::string> &env = {})
     {
         return Cli({"extract", file, "-d", Path("out")}, answers, env);
     }
 
-    // The whole self-extractor run on `file` in this process: answers from
-    // `answers` (or from `input`, a stream of the test's making; the end of
-    // input answers No), `target` typed into the dialog, an optional Cancel
-    // in the progress dialog at the n-th pump. Returns the exit code; what
-    // the run said (its message boxes) goes to `said`.
+    // The self-extractor in this process, into out/: answers (or `input`),
+    // Cancel at the n-th pump; the message boxes go to `said`.
     int RunInProcess(const std::string &file, const std::string &answers, std::string &said,
-                     int cancelAfterBlocks = 0, FILE *input = nullptr, std::string target = "")
+                     int cancelAfterBlocks = 0, FILE *input = nullptr)
     {
-        std::string text = answers + '\n', to = target.empty() ? Path("out") : target;
+        std::string text = answers + '\n', to = Path("out");
         FILE *own = input ? nullptr : fmemopen(&text[0], text.size(), "r");
         HostSetConsoleInput(input ? input : own);
         HostSetModulePath(file.c_str());

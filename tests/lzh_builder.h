@@ -1,6 +1,4 @@
-// Hand-made LHA archives and self-extracting files for the tests: headers
-// of levels 0, 1 and 2 written field by field, so that a test can also
-// write them wrong on purpose.
+// Hand-made archives, written field by field so that tests can get them wrong.
 #pragma once
 #include <stdint.h>
 
@@ -9,8 +7,7 @@
 
 namespace lzh {
 
-// CRC-16 with the reflected polynomial 0xA001, computed bit by bit: an
-// independent reference for the table-driven one under test.
+// Bit by bit: independent of the table-driven CRC under test.
 inline uint16_t Crc16(const std::string &bytes)
 {
     uint16_t crc = 0;
@@ -33,8 +30,7 @@ struct Member {
     std::string packed;         // packed data (stored members: the data itself)
     uint32_t originalSize = 0;  // set by Stored()
     uint32_t packedSize = 0xFFFFFFFF;  // default: packed.size() (level 1: plus extensions)
-    uint16_t dosTime = 0x6000;  // 12:00:00
-    uint16_t dosDate = 0x5A21;  // 2025-01-01
+    uint16_t dosTime = 0x6000, dosDate = 0x5A21;  // 2025-01-01 12:00:00
     uint32_t unixTime = 1735732800;  // 2025-01-01 12:00:00 UTC (level 2)
     uint8_t attribute = 0x20;
     int level = 0;
@@ -64,7 +60,6 @@ inline Member Directory(const std::string &path, int level = 0)
     return m;
 }
 
-// The 8-bit sum of a level 0 or 1 base header, over the S bytes behind it.
 inline void SetSum(std::string &h)
 {
     unsigned sum = 0;
@@ -75,8 +70,6 @@ inline void SetSum(std::string &h)
 
 inline std::string Header(const Member &m)
 {
-    // Extended headers as stored: each length field, then type and data;
-    // the first length field is the base header's last one.
     std::vector<std::string> items;
     if (m.level == 2 || m.headerCrc)
         items.push_back(std::string("\x00\x00\x00", 3));  // CRC filled in below
@@ -90,7 +83,6 @@ inline std::string Header(const Member &m)
         Put16(ext, (uint32_t)item.size() + 2), ext += item;
     ext += std::string(2, '\0');
 
-    // S and checksum (levels 0, 1) or the header's length (level 2), set below.
     std::string h = std::string(2, '\0') + m.method;
     uint32_t packed = (uint32_t)m.packed.size() + (m.level == 1 ? (uint32_t)ext.size() - 2 : 0);
     Put32(h, m.packedSize != 0xFFFFFFFF ? m.packedSize : packed);
@@ -118,7 +110,6 @@ inline std::string Header(const Member &m)
         SetSum(h);
     else
         Set16(h, 0, (uint32_t)h.size());
-    // The CRC item comes first: its data follows the first length field and the type byte.
     if (m.level == 2 || m.headerCrc)
         Set16(h, (m.level == 2 ? 24 : (size_t)(unsigned char)h[0]) + 3, Crc16(h));
     return h;

@@ -1,5 +1,4 @@
-// The manifest that tests/java writes next to the jlha archives in
-// build/testdata: one tab-separated line per member, in archive order.
+// tests/java's manifest of the jlha archives: one line per member, in order.
 #pragma once
 #include <stdlib.h>
 
@@ -16,7 +15,6 @@ struct ManifestEntry {
     int ringEdgeMatches;  // -lzs-/-lz5- matches one whole ring back (see tests/java)
 };
 
-// The members of `archive`, or of every archive for "".
 inline std::vector<ManifestEntry> ReadManifest(const std::string &testData, const std::string &archive = "")
 {
     std::vector<ManifestEntry> entries;
