@@ -1,16 +1,11 @@
-// A generated corpus of damaged archives, run through `corvane-sfx extract`.
-//
-// Each victim is an archive whose layout the test knows byte for byte: our
-// own headers around the packed data that the independent jlha encoder
-// wrote, for every method and header level. Every case is one edit of those
-// bytes, and its exact outcome follows from the layout: the messages, the
-// exit code and the members left in the target. After every run, each file
-// in the target is a member's original, whole, under its own name, and
-// nothing exists outside the target.
+// Damaged archives run through `corvane-sfx extract`. Each case is one edit
+// of an archive whose layout is known byte for byte (our headers, jlha's
+// packed data), so its messages, exit code and surviving members follow.
 #include <sys/statvfs.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <set>
 
 #include "tests/cli_fixture.h"
@@ -37,7 +32,6 @@ struct Layout {
     int level = 0;
     size_t headerStart = 0, headerLength = 0, dataLength = 0;
     size_t DataStart() const { return headerStart + headerLength; }
-    size_t End() const { return DataStart() + dataLength; }
 };
 
 struct Victim {
@@ -46,33 +40,24 @@ struct Victim {
     std::vector<Layout> members;
 };
 
-// An archive of hand-made headers around the members' packed data.
 Victim Build(const std::string &name, const std::vector<lzh::Member> &members)
 {
     Victim v = {name};
     for (const lzh::Member &m : members) {
-        Layout l;
-        for (char c : m.directory + m.name)
-            l.path += c == '\\' ? '/' : c;
-        l.isDirectory = m.method == "-lhd-";
-        l.path.erase(l.path.size() - (l.isDirectory && l.path.back() == '/'));
-        l.content = m.packed;
-        l.level = m.level;
-        l.headerStart = v.bytes.size();
-        l.headerLength = lzh::Header(m).size();
-        l.dataLength = m.packed.size();
-        v.bytes += lzh::Header(m) + m.packed;
-        v.members.push_back(l);
+        std::string header = lzh::Header(m), path = m.directory + m.name;
+        std::replace(path.begin(), path.end(), '\\', '/');
+        bool isDirectory = m.method == "-lhd-";
+        path.erase(path.size() - (isDirectory && path.back() == '/'));
+        v.members.push_back({path, m.packed, isDirectory, false, false, m.level, v.bytes.size(), header.size(), m.packed.size()});
+        v.bytes += header + m.packed;
     }
     v.endMark = v.bytes.size();
     v.bytes += '\0';
     return v;
 }
 
-// A directory, jlha's packed victim.txt of one method in it, and a stored
-// file. Level 1 headers come with and without a header CRC, and the last
-// one carries an attribute extension, so that damage meets every kind of
-// header field.
+// A directory, jlha's victim.txt in it and a stored file; between them every
+// kind of header field (level 1 with and without CRC, an attribute extension).
 bool MakeVictim(const std::string &method, int level, Victim &v)
 {
     std::vector<ManifestEntry> jlha = ReadManifest(CORVANE_TEST_DATA, "damage-" + method + ".lzh");
@@ -94,10 +79,7 @@ bool MakeVictim(const std::string &method, int level, Victim &v)
     return !original.empty();
 }
 
-// ---- Header surgery that keeps the header's own checks valid.
-
-// Offset of a level 1 or 2 header's CRC field within the header (0: none),
-// and the header's length.
+// Offset of a level 1 or 2 header's CRC field (0: none), and its length.
 size_t HeaderCrcField(const std::string &b, size_t start, int level, size_t *length = nullptr)
 {
     size_t o = level == 2 ? 24 : (uint8_t)b[start], end = level == 2 ? Get16(b, start) : 0, field = 0;
@@ -111,8 +93,6 @@ size_t HeaderCrcField(const std::string &b, size_t start, int level, size_t *len
     return field;
 }
 
-// The base header's checksum (levels 0 and 1) and the header CRC (when
-// there is one) made right again after an edit.
 void RefreshChecks(std::string &b, size_t start, int level)
 {
     if (level < 2) {
@@ -127,8 +107,7 @@ void RefreshChecks(std::string &b, size_t start, int level)
     }
 }
 
-// The packed size as the reader sees it: a level 1 header's field also
-// counts its extended headers.
+// A level 1 header's packed size also counts its extended headers.
 std::string WithSizes(const Victim &v, const Layout &m, uint32_t packed, uint32_t original)
 {
     std::string b = v.bytes;
@@ -141,8 +120,6 @@ std::string WithSizes(const Victim &v, const Layout &m, uint32_t packed, uint32_
     RefreshChecks(b, m.headerStart, m.level);
     return b;
 }
-
-// ---- Cases and their outcomes.
 
 enum Outcome {
     Success,        // everything extracted, nothing said
@@ -162,14 +139,13 @@ struct Case {
     size_t at;
 };
 
-// When the first header is no longer taken for one, the locator scans on
-// to the end of the file (or 65,543 bytes), where a last 0 byte would be
-// an empty archive behind a stub of everything in front of it.
+// A lost first header: the locator scans on; a last 0 byte within 65,543
+// bytes is an empty archive behind a stub of everything in front of it.
 Outcome Unfound(const Victim &v, const std::string &b)
 {
     for (size_t at = v.archiveStart + 512; at <= 65536 && at + 7 <= b.size(); at += 512)
         if (b[at + 2] == '-' && b[at + 6] == '-')
-            return Unknown;  // another candidate
+            return Unknown;
     if (b.size() > 65543)
         return NotFound;
     if (b.empty() || b.back() != 0)
@@ -184,7 +160,6 @@ struct Cases : std::vector<Case> {
     const Victim &v;
     explicit Cases(const Victim &victim) : v(victim) {}
 
-    // `lost`: the first header no longer looks like one to the locator.
     void Add(size_t member, const std::string &what, std::string bytes, Outcome o, bool lost = false)
     {
         if (member == 0 && (o == EndBefore || lost))
@@ -194,9 +169,7 @@ struct Cases : std::vector<Case> {
     }
 };
 
-// The free space of the drive that the targets are on, for the warning
-// that huge sizes bring; Unknown near the edge, where the answer would
-// depend on the last few clusters.
+// Unknown near the free space's edge, where the last clusters would decide.
 Outcome SpaceOr(Outcome enough, uint64_t needed)
 {
     static const uint64_t free = [] {
@@ -206,10 +179,6 @@ Outcome SpaceOr(Outcome enough, uint64_t needed)
     return needed > free + (1u << 24) ? NoSpace : needed + (1u << 24) < free ? enough : Unknown;
 }
 
-// ---- The kinds of damage.
-
-// Cuts at every header boundary, inside every header around the 21 bytes
-// read first, and inside the data.
 void Truncations(Cases &cases, const std::vector<size_t> &members)
 {
     const Victim &v = cases.v;
@@ -218,7 +187,6 @@ void Truncations(Cases &cases, const std::vector<size_t> &members)
         auto cut = [&](size_t at, Outcome o, const char *where) {
             cases.Add(i, where + std::to_string(at), v.bytes.substr(0, at), o);
         };
-        // Fewer than 21 bytes of a header read as the end of the archive.
         for (size_t r : {0, 1, 7, 20})
             cut(m.headerStart + r, EndBefore, "cut in the first 21 header bytes at ");
         // With a first byte of 26, a level 0 or 1 header is taken for a 0x1A tail.
@@ -231,14 +199,12 @@ void Truncations(Cases &cases, const std::vector<size_t> &members)
                 cut(m.DataStart() + r, CutInData, "cut in the data at ");
         // The last packed byte may hold nothing but fill bits.
         if (m.dataLength && !m.compressed)
-            cut(m.End() - 1, CutInData, "cut before the last data byte at ");
+            cut(m.DataStart() + m.dataLength - 1, CutInData, "cut before the last data byte at ");
     }
     cases.Add(kArchive, "without the end mark", v.bytes.substr(0, v.endMark), Success);
 }
 
-// One bit of every `stride`-th header byte. Where the header's checksum,
-// CRC or length rules see it, the sizing pass stops the run; the length
-// fields may also make the header read as the archive's end.
+// One bit of every `stride`-th header byte.
 void HeaderFlips(Cases &cases, const std::vector<size_t> &members, size_t stride)
 {
     const Victim &v = cases.v;
@@ -252,9 +218,8 @@ void HeaderFlips(Cases &cases, const std::vector<size_t> &members, size_t stride
             uint8_t first = (uint8_t)b[h], level = (uint8_t)b[h + 20];
             Outcome o = HeaderDamaged;
             if (m.level < 2 && k == 0) {
-                // A new S: below 20 it ends the archive; else the checksum
-                // over the new length decides (a failing one of S = 26 ends
-                // it too, as a 0x1A tail).
+                // A new S below 20 ends the archive; else the checksum over the
+                // new length decides (failing with S = 26, a 0x1A tail ends it too).
                 unsigned sum = 0;
                 for (size_t j = 0; j < first && h + 2 + j < b.size(); j++)
                     sum += (uint8_t)b[h + 2 + j];
@@ -275,9 +240,8 @@ void HeaderFlips(Cases &cases, const std::vector<size_t> &members, size_t stride
     }
 }
 
-// Bits flipped in the packed data: the decoder or the CRC finds them. Left
-// out: the fill bits of a compressed member's last byte, and the block
-// count in front of static Huffman data (a larger count is harmless).
+// Left out: a compressed member's last byte (fill bits) and the block count
+// in front of static Huffman data (a larger count is harmless).
 void DataFlips(Cases &cases, size_t i)
 {
     const Layout &m = cases.v.members[i];
@@ -292,8 +256,6 @@ void DataFlips(Cases &cases, size_t i)
     }
 }
 
-// Sizes rewritten under valid header checks: swapped, one off, negative,
-// huge, beyond the file.
 void Sizes(Cases &cases, const std::vector<size_t> &members)
 {
     const Victim &v = cases.v;
@@ -306,27 +268,22 @@ void Sizes(Cases &cases, const std::vector<size_t> &members)
         auto add = [&](const std::string &what, uint32_t p, uint32_t o, Outcome outcome) {
             cases.Add(i, what, WithSizes(v, m, p, o), outcome);
         };
-        // The next header is looked for where the swapped size points; past
-        // the end of the file, there is none.
         if (packed != original && m.DataStart() + original + 21 > v.bytes.size())
             add("swapped sizes", original, packed, CutInData);
         add("original size one more", packed, original + 1, MemberDamaged);
         add("original size one less", packed, original - 1, MemberDamaged);
-        // A packed size with its top bit set would send the passes back; one
-        // ending beyond 2^31 - 1 would wrap the offsets.
+        // Top bit set, or ending beyond 2^31 - 1: offsets would go back or wrap.
         for (uint32_t p : {0x80000000u, 0xFFFFFFFFu, 0x7FFFFFFFu, (uint32_t)(0x80000000u - m.DataStart())})
             add("packed size " + std::to_string(p), p, original, HeaderDamaged);
-        // Beyond the file's end: only the member's own decoding notices.
         add("packed size past the end", (uint32_t)(v.bytes.size() - m.DataStart() + 100), original, CutInData);
-        // The sizing pass adds up the original sizes, saturating at 2^32 - 1.
+        // The sizing pass adds the original sizes up, saturating at 2^32 - 1.
         for (uint32_t o : {0x80000000u, 0xFFFFFFFFu, 0x7FFFFFFFu})
             add("original size " + std::to_string(o), packed, o,
                 SpaceOr(MemberDamaged, std::min<uint64_t>(total - original + o, 0xFFFFFFFFu)));
     }
 }
 
-// Header lengths that point back into the header or out of it, with the
-// header's checks made valid again, so that the length rules alone decide.
+// Header lengths edited under valid checks: the length rules alone decide.
 void Lengths(Cases &cases)
 {
     const Victim &v = cases.v;
@@ -354,9 +311,8 @@ void Lengths(Cases &cases)
                 add("extended header length", S, s, true, HeaderDamaged);
         if (m.level < 2)
             continue;
-        // One byte longer passes every check, CRC included: a file's data is
-        // then read one byte late, and the next header one byte into the
-        // real one, where its length's high byte is 0.
+        // One byte longer passes every check: the data is read one byte late,
+        // the next header one byte in, where its length's high byte is 0.
         uint32_t L = Get16(v.bytes, h);
         for (uint32_t bad : {25u, 26u, 27u, L - 1, L + 1})
             if (bad != L + 1 || !m.isDirectory)
@@ -367,10 +323,6 @@ void Lengths(Cases &cases)
     }
 }
 
-// Around the archive: 0x1A bytes in place of the end mark or after it end
-// the archive quietly, whatever their number (only the first one counts);
-// a changed byte anywhere in the stub breaks its checksum once the archive
-// is found; the archive may start at any multiple of 512 up to 65,536.
 void AroundTheArchive(Cases &cases, const std::string &plain)
 {
     const Victim &v = cases.v;
@@ -394,62 +346,35 @@ void AroundTheArchive(Cases &cases, const std::string &plain)
 
 class DamagedCorpus : public CliTest {
 protected:
-    size_t generated = 0, checked = 0;
+    size_t generated = 0;
 
-    void TearDown() override
+    // Every third case under the sanitizers, where a run costs several times as much.
+    void RunAll(const Cases &cases)
     {
-        if (generated)
-            std::cout << "[ corpus   ] " << generated << " damaged archives, " << checked << " of them run\n";
-        CliTest::TearDown();
-    }
-
-    // Every step-th case, every third one more under the sanitizers, where
-    // a run costs several times as much; the cases of one kind of damage
-    // lie side by side, so each kind keeps its share.
-    void RunAll(const Cases &cases, size_t step = 1)
-    {
-#if defined(__SANITIZE_ADDRESS__)
-        step *= 3;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-        step *= 3;
-#endif
-#endif
         generated += cases.size();
-        for (size_t i = 0; i < cases.size(); i += step)
+        for (size_t i = 0; i < cases.size(); i += CORVANE_CORPUS_STEP)
             Run(cases.v, cases[i]);
     }
 
     void Run(const Victim &v, const Case &c)
     {
         SCOPED_TRACE(v.name + ": " + c.what);
+        Remove("out");
         std::string out = Path("out");
         std::error_code e;
-        for (const auto &item : fs::recursive_directory_iterator(out, e))
-            fs::permissions(item.path(), fs::perms::owner_write, fs::perm_options::add, e);
-        fs::remove_all(out, e);
         RunResult r = Extract(Write("in.exe", c.bytes), "n\nn\nn\nn\nn\n");
-        checked++;
 
-        // The exit code, the messages (each once, and no other), the members on disk.
         size_t present = c.outcome == EndBefore || c.outcome == CutInData ? c.at : v.members.size();
-        std::vector<const char *> said;
-        switch (c.outcome) {
-        case MemberDamaged:
-        case CutInData: said = {kDamaged, kGoOn}; break;
-        case HeaderDamaged: said = {kDamaged}; break;
-        case NotFound: said = {kNotFound}; break;
-        case StubDamaged: said = {kStubDamaged}; break;
-        case NoSpace: said = {kSpace}; break;
-        default: break;
-        }
+        std::map<Outcome, std::vector<const char *>> messages = {
+            {MemberDamaged, {kDamaged, kGoOn}}, {CutInData, {kDamaged, kGoOn}}, {HeaderDamaged, {kDamaged}},
+            {NotFound, {kNotFound}},           {StubDamaged, {kStubDamaged}},   {NoSpace, {kSpace}}};
+        std::vector<const char *> said = messages[c.outcome];
         bool stopped = said.size() == 1;
         EXPECT_EQ(r.exitCode, stopped ? 1 : 0) << Describe(r);
         for (const char *message : said)
             EXPECT_EQ(Occurrences(r.err, message), 1) << message << " in:\n" << r.err;
         EXPECT_EQ(Occurrences(r.err, "Error: ") + Occurrences(r.err, "Warning: "), (int)said.size()) << r.err;
 
-        // Whatever is there is a member, whole and under its own name.
         std::set<std::string> paths;
         for (size_t i = 0; i < v.members.size(); i++) {
             const Layout &m = v.members[i];
@@ -476,8 +401,7 @@ TEST_F(DamagedCorpus, EveryMethodAndLevelCutFlippedAndResized)
         for (int level = 0; level <= 2; level++) {
             Victim v;
             ASSERT_VICTIM(MakeVictim(method, level, v));
-            // Header fields do not depend on the method: the headers in full
-            // for one method, else a sample; the stored file alike.
+            // Headers in full for one method only: their fields do not depend on it.
             bool full = std::string(method) == "lh5";
             Cases cases(v);
             cases.Add(kArchive, "undamaged", v.bytes, Success);
@@ -500,7 +424,6 @@ TEST_F(DamagedCorpus, SelfExtractingFilesStubPlacementAndTails)
     for (const char *method : {"lh0", "lh5", "lzs"}) {
         Victim plain;
         ASSERT_VICTIM(MakeVictim(method, std::string(method) == "lh5" ? 2 : 0, plain));
-        // Behind a sealed stub of 1000 bytes, padded to 1024.
         Victim sfx = plain;
         sfx.bytes = lzh::SelfExtracting(plain.bytes, 1000);
         sfx.archiveStart = sfx.bytes.size() - plain.bytes.size();
@@ -511,7 +434,6 @@ TEST_F(DamagedCorpus, SelfExtractingFilesStubPlacementAndTails)
         Cases cases(sfx);
         cases.Add(kArchive, "undamaged", sfx.bytes, Success);
         AroundTheArchive(cases, plain.bytes);
-        // The first header is where the locator looks.
         HeaderFlips(cases, {0}, 1);
         Truncations(cases, {0});
         RunAll(cases);
@@ -529,10 +451,8 @@ TEST_F(DamagedCorpus, SelfExtractingFilesStubPlacementAndTails)
     }
 }
 
-// Files of 2 GiB and more lie outside the signed 32-bit offsets; the
-// extractor reads their size cut to 32 bits. Sparse files, so that nothing
-// is written: the run ends with one of its own messages, unless the cut
-// size happens to end right behind the archive, which then reads whole.
+// Sparse files of 2 GiB and more: their size is read cut to 32 bits; one
+// cut to end right behind the archive reads whole.
 TEST_F(DamagedCorpus, FilesOf2GiBAndMore)
 {
     std::string archive = lzh::Archive({lzh::Stored("a.txt", "alpha\n")});
