@@ -1,47 +1,35 @@
 // The Linux stand-in for Win32: what the extractor relies on that the
 // end-to-end tests do not pin down.
-#include <gtest/gtest.h>
-
 #include <signal.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <sys/xattr.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <fstream>
-#include <string>
 #include <tuple>
 
-#include "platform/host.h"
 #include "platform/win32.h"
+#include "tests/cli_fixture.h"
 
 namespace {
 
-// A scratch directory that is also the current directory while the test
-// runs, so that relative and root-relative names land inside it.
-class PlatformTest : public ::testing::Test {
+// A scratch directory that is the current one while the test runs.
+class PlatformTest : public CliTest {
 protected:
-    std::string root, winRoot, savedCwd;  // winRoot: root as a Z: path
+    std::string winRoot, savedCwd;  // winRoot: root as a Z: path
 
     void SetUp() override
     {
-        char cwd[4096], tmpl[] = "/tmp/corvane-platform-XXXXXX";
-        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-        savedCwd = cwd;
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root = tmpl;
-        ASSERT_EQ(chdir(tmpl), 0);
+        CliTest::SetUp();
+        savedCwd = std::filesystem::current_path();
+        std::filesystem::current_path(root);
         winRoot = "Z:" + root;
         std::replace(winRoot.begin(), winRoot.end(), '/', '\\');
     }
     void TearDown() override
     {
-        ASSERT_EQ(chdir(savedCwd.c_str()), 0);
-        EXPECT_EQ(system(("chmod -R u+w '" + root + "' && rm -rf '" + root + "'").c_str()), 0);
+        std::filesystem::current_path(savedCwd);
+        CliTest::TearDown();
     }
     std::string Win(const std::string &relative) const { return winRoot + "\\" + relative; }
-    void WriteUnix(const std::string &name, const std::string &bytes) { std::ofstream(name, std::ios::binary) << bytes; }
     static HANDLE Open(const char *name, DWORD access, DWORD disposition)
     {
         return CreateFileA(name, access, FILE_SHARE_READ, nullptr, disposition, 0, nullptr);
@@ -55,8 +43,6 @@ struct ConsoleInput {
     explicit ConsoleInput(const std::string &lines) : text(lines + '\0') { HostSetConsoleInput(stream); }
     ~ConsoleInput() { HostSetConsoleInput(nullptr), fclose(stream); }
 };
-
-// ---- Paths
 
 TEST_F(PlatformTest, FullPathNamesResolveLikeWin32)
 {
@@ -72,7 +58,7 @@ TEST_F(PlatformTest, FullPathNamesResolveLikeWin32)
         EXPECT_EQ(n ? std::string(buffer, n) : "<fails>", c.expected) << "for \"" << c.name << "\"";
     }
 
-    // Too small a buffer gets the size needed, the terminator counted.
+    // Too small a buffer: the size needed, terminator counted.
     std::string expected = winRoot + "\\dir\\file.txt";
     std::string exact(expected.size() + 1, '?');
     EXPECT_EQ(GetFullPathNameA("dir\\file.txt", (DWORD)exact.size() - 1, &exact[0], nullptr), exact.size());
@@ -98,21 +84,18 @@ TEST_F(PlatformTest, CurrentDirectoryAndHostPathsAreOnDriveZ)
         EXPECT_FALSE(SetCurrentDirectoryA(refused)) << refused;
     ASSERT_EQ(chdir(root.c_str()), 0);
 
-    // The host tool's own paths: Linux names may end in a dot, and only
-    // names given to Win32 lose it; other drives have no Linux path.
+    // Only names given to Win32 lose a trailing dot; other drives have no Linux path.
     ASSERT_TRUE(HostPathFromUnix("x.", buffer, sizeof buffer));
     EXPECT_EQ(std::string(buffer), Win("x."));
     EXPECT_FALSE(HostPathToUnix("C:\\a", buffer, sizeof buffer));
 }
-
-// ---- Files
 
 TEST_F(PlatformTest, ReadsSeeksAndFailuresLikeWin32)
 {
     std::string bytes;
     for (int i = 0; i < 2000; i++)
         bytes += (char)(i * 7);
-    WriteUnix("data.bin", bytes);
+    Write("data.bin", bytes);
     HANDLE in = Open("data.bin", GENERIC_READ, OPEN_EXISTING);
     ASSERT_NE(in, INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetFileSize(in, nullptr), bytes.size());
@@ -138,12 +121,12 @@ TEST_F(PlatformTest, ReadsSeeksAndFailuresLikeWin32)
     EXPECT_EQ(GetFileSize(out, nullptr), 0u) << "CREATE_ALWAYS truncates";
     EXPECT_TRUE(CloseHandle(out));
 
-    EXPECT_TRUE(CreateDirectoryA("dir", nullptr));
-    EXPECT_FALSE(CreateDirectoryA("dir", nullptr)) << "an existing directory is a failure";
-    EXPECT_TRUE(CreateDirectoryA(Win("dir\\deeper\\").c_str(), nullptr));
+    // An existing directory is a failure.
+    const std::pair<std::string, BOOL> directories[] = {
+        {"dir", TRUE}, {"dir", FALSE}, {Win("dir\\deeper\\"), TRUE}, {"missing\\child", FALSE}, {"C:\\dir", FALSE}};
+    for (const auto &[name, made] : directories)
+        EXPECT_EQ(CreateDirectoryA(name.c_str(), nullptr), made) << name;
     EXPECT_EQ(GetFileAttributesA("dir\\deeper"), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_FALSE(CreateDirectoryA("missing\\child", nullptr));
-    EXPECT_FALSE(CreateDirectoryA("C:\\dir", nullptr));
     EXPECT_EQ(Open("absent.txt", GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
     EXPECT_EQ(Open("dir", GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
     for (const char *name : {"dir", "C:\\x.txt", "nodir\\x.txt"})
@@ -156,8 +139,7 @@ TEST_F(PlatformTest, ReadsSeeksAndFailuresLikeWin32)
 
 TEST_F(PlatformTest, PathsLongerThanWindowsTakesAreRefusedWithItsCodes)
 {
-    // Full paths of `length` characters; a directory must leave room for
-    // an 8.3 name, the current directory for its trailing backslash.
+    // A directory leaves room for an 8.3 name, the current one for a backslash.
     enum Call { File, Directory, Current };
     const struct { Call call; size_t length; DWORD error; } cases[] = {
         {File, 259, 0},      {File, 260, ERROR_PATH_NOT_FOUND},
@@ -178,7 +160,6 @@ TEST_F(PlatformTest, PathsLongerThanWindowsTakesAreRefusedWithItsCodes)
         EXPECT_EQ(GetLastError(), c.error) << c.length;
         EXPECT_EQ(GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES, c.error == 0 || c.call == Current);
     }
-    // A name of more than MAX_PATH characters does not even get converted.
     std::string dots;
     while (dots.size() < MAX_PATH)
         dots += ".\\";
@@ -188,7 +169,7 @@ TEST_F(PlatformTest, PathsLongerThanWindowsTakesAreRefusedWithItsCodes)
 
 TEST_F(PlatformTest, AttributesReadOnlyRefusesWritingAndDeletion)
 {
-    WriteUnix("locked.txt", "keep me");
+    Write("locked.txt", "keep me");
     ASSERT_TRUE(SetFileAttributesA("locked.txt", FILE_ATTRIBUTE_READONLY));
     struct stat st;
     ASSERT_EQ(stat("locked.txt", &st), 0);
@@ -197,17 +178,14 @@ TEST_F(PlatformTest, AttributesReadOnlyRefusesWritingAndDeletion)
     for (DWORD disposition : {CREATE_ALWAYS, OPEN_EXISTING})
         EXPECT_EQ(Open("locked.txt", GENERIC_WRITE, disposition), INVALID_HANDLE_VALUE);
     EXPECT_FALSE(DeleteFileA("locked.txt"));
-    HANDLE reader = Open("locked.txt", GENERIC_READ, OPEN_EXISTING);
-    EXPECT_NE(reader, INVALID_HANDLE_VALUE) << "reading a read-only file is allowed";
-    CloseHandle(reader);
+    EXPECT_TRUE(CloseHandle(Open("locked.txt", GENERIC_READ, OPEN_EXISTING))) << "reading is allowed";
     ASSERT_TRUE(SetFileAttributesA("locked.txt", FILE_ATTRIBUTE_NORMAL));
     EXPECT_EQ(GetFileAttributesA("locked.txt"), (DWORD)FILE_ATTRIBUTE_NORMAL);
     EXPECT_TRUE(DeleteFileA("locked.txt"));
     EXPECT_FALSE(SetFileAttributesA("locked.txt", FILE_ATTRIBUTE_NORMAL));
 
-    // Hidden, system and archive live in an extended attribute, where the
-    // file system has them; a replaced file starts without.
-    WriteUnix("flags.txt", "x");
+    // Hidden, system and archive live in an extended attribute; a replaced file starts without.
+    Write("flags.txt", "x");
     if (setxattr("flags.txt", "user.probe", "1", 1, 0) != 0)
         GTEST_SKIP() << "no user extended attributes here";
     ASSERT_TRUE(SetFileAttributesA("flags.txt", FILE_ATTRIBUTE_ARCHIVE | 0x18));  // directory, volume: ignored
@@ -216,8 +194,6 @@ TEST_F(PlatformTest, AttributesReadOnlyRefusesWritingAndDeletion)
     CloseHandle(Open("flags.txt", GENERIC_WRITE, CREATE_ALWAYS));
     EXPECT_EQ(GetFileAttributesA("flags.txt"), (DWORD)FILE_ATTRIBUTE_NORMAL);
 }
-
-// ---- Time, in a zone without and one with daylight saving time
 
 class TimeZoneTest : public ::testing::TestWithParam<const char *> {
 protected:
@@ -252,8 +228,7 @@ TEST_P(TimeZoneTest, SystemAndDosTimes)
     for (const SYSTEMTIME &st : refused)
         EXPECT_FALSE(SystemTimeToFileTime(&st, &ft)) << st.wYear << "-" << st.wMonth << "-" << st.wDay;
 
-    // MS-DOS stamps of every month of a few years, with odd minutes, the
-    // largest even second, 29 February where there is one, go and come back.
+    // Every month of a few years, 29 February where there is one, there and back.
     for (int year : {1980, 1999, 2024, 2107}) {
         for (int month = 1; month <= 12; month++) {
             int day = month == 2 && year % 4 == 0 ? 29 : 28;
@@ -271,7 +246,6 @@ TEST_P(TimeZoneTest, SystemAndDosTimes)
     EXPECT_EQ(time & 31, 29) << "odd seconds round down to the even second";
     for (FILETIME outside : {Utc(1979, 12, 31, 23, 59, 59), Utc(2108, 1, 1, 0, 0, 0)})
         EXPECT_FALSE(FileTimeToDosDateTime(&outside, &date, &time));
-    // date 0, month 0, month 13, day 0, 30 February, 31 April, hour 24, minute 60, second 60
     const WORD badStamps[][2] = {{0, 0},           {0 << 5 | 1, 0},  {13 << 5 | 1, 0},       {1 << 5 | 0, 0},
                                  {2 << 5 | 30, 0}, {4 << 5 | 31, 0}, {1 << 5 | 1, 24 << 11}, {1 << 5 | 1, 60 << 5},
                                  {1 << 5 | 1, 30}};
@@ -283,8 +257,6 @@ TEST_P(TimeZoneTest, LocalTimeFollowsTheZoneAtThatInstant)
 {
     bool berlin = strcmp(GetParam(), "UTC") != 0;
     uint64_t winter = berlin ? hour : 0, summer = berlin ? 2 * hour : 0;
-    // Summer time begins and ends at 01:00 UTC on the last Sundays of March
-    // and October; in autumn the local hour before it recurs.
     const std::tuple<FILETIME, uint64_t, bool> cases[] = {
         {Utc(2021, 1, 15, 12, 0, 0), winter, false},           {Utc(2021, 7, 15, 12, 0, 0, 1234567), summer, false},
         {Utc(2021, 3, 28, 0, 59, 59), winter, false},          {Utc(2021, 3, 28, 1, 0, 0), summer, false},
@@ -296,8 +268,7 @@ TEST_P(TimeZoneTest, LocalTimeFollowsTheZoneAtThatInstant)
         ASSERT_TRUE(LocalFileTimeToFileTime(&local, &back));
         EXPECT_TRUE(recurs || Ticks(back) == Ticks(utc)) << "unambiguous local times convert back";
     }
-    // 02:30 on the spring day does not exist: it is read as 03:30 summer
-    // time. 02:30 on the autumn day happens twice: either one is right.
+    // 02:30 does not exist in spring (read as 03:30) and happens twice in autumn.
     FILETIME skipped = Utc(2021, 3, 28, 2, 30, 0), twice = Utc(2021, 10, 31, 2, 30, 0), utc;
     ASSERT_TRUE(LocalFileTimeToFileTime(&skipped, &utc));
     EXPECT_EQ(Ticks(utc), Ticks(Utc(2021, 3, 28, berlin ? 1 : 2, 30, 0)));
@@ -308,8 +279,6 @@ TEST_P(TimeZoneTest, LocalTimeFollowsTheZoneAtThatInstant)
 
 INSTANTIATE_TEST_SUITE_P(Zones, TimeZoneTest, ::testing::Values("UTC", "Europe/Berlin"));
 
-// ---- Text
-
 TEST(PlatformText, OemNamesBecomeAnsi)
 {
     const unsigned char oem[] = {'A', 'z', 0x81, 0x8E, 0x99, 0x9A, 0xE1, 0x82, 0xA4, 0x7F};
@@ -318,8 +287,7 @@ TEST(PlatformText, OemNamesBecomeAnsi)
     memcpy(text, oem, sizeof oem);
     ASSERT_TRUE(OemToCharBuffA(text, text, sizeof oem));  // in place, as the extractor does
     EXPECT_EQ(memcmp(text, ansi, sizeof ansi), 0);
-    // No OEM byte becomes a control character or a path separator of its
-    // own making: box drawing and the like become plain ASCII look-alikes.
+    // No OEM byte becomes a control character or a path separator.
     for (int c = 0x80; c <= 0xFF; c++) {
         char in = (char)c, out;
         OemToCharBuffA(&in, &out, 1);
@@ -327,17 +295,11 @@ TEST(PlatformText, OemNamesBecomeAnsi)
     }
 }
 
-// ---- The console: message boxes, the two dialogs
-
 TEST(PlatformConsole, MessageBoxesAskUntilAnswered)
 {
     const struct { UINT flags; const char *input; int answer; } cases[] = {
-        {MB_YESNO, "  YES \n", IDYES},
-        {MB_YESNO, "maybe\nc\nn\n", IDNO},  // Cancel is no button of a Yes/No box
-        {MB_YESNO, "what\n", IDNO},         // the input ends before an answer
-        {MB_YESNOCANCEL, "c\r\n", IDCANCEL},
-        {MB_YESNOCANCEL, "y", IDYES},
-        {MB_YESNOCANCEL, "", IDNO},
+        {MB_YESNO, "  YES \n", IDYES},      {MB_YESNO, "maybe\nc\nn\n", IDNO}, {MB_YESNO, "what\n", IDNO},
+        {MB_YESNOCANCEL, "c\r\n", IDCANCEL}, {MB_YESNOCANCEL, "y", IDYES},     {MB_YESNOCANCEL, "", IDNO},
         {MB_OK | MB_ICONHAND, "y\n", IDOK},  // reads nothing: the Yes goes to the next box
     };
     for (const auto &c : cases) {
@@ -372,8 +334,7 @@ TEST(PlatformDialog, TargetPromptTurnsAnswersIntoButtons)
     ASSERT_NE(dialog, nullptr);
     ConsoleInput input("\nOut\\new\n  \nan-overlong-directory-name\n");
     testing::internal::CaptureStderr();
-    // Empty and blank lines keep the text, a long one is cut at the limit;
-    // each line is a click on Extract, the end of the input Cancel.
+    // Each line clicks Extract (a blank one keeps the text), the end of input Cancel.
     const char *const texts[] = {"Z:\\proposal", "Out\\new", "Out\\new", "an-overlong-director", nullptr, nullptr};
     MSG msg;
     char text[MAX_PATH];
