@@ -1,5 +1,3 @@
-// The archive input stream and the progress figure, in-process: what the
-// end-to-end runs cannot aim at one call.
 #include <unistd.h>
 
 #include "archive/archive.h"
@@ -8,9 +6,7 @@
 
 namespace {
 
-// Reads through the buffer, back within it, past it and straddling its
-// end deliver the file's bytes; failures go to the caller alone, which says
-// what they mean.
+// Failures go to the caller alone, which says what they mean.
 TEST_F(CliTest, ArchiveReadsSeeksAndTheirFailures)
 {
     std::string data(3000, '\0');
