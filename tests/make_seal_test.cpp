@@ -36,29 +36,27 @@ protected:
 
 TEST_F(MakeSealTest, StubIsSealedPaddedToA512MultipleAndFollowedByTheArchive)
 {
-    const struct {
-        size_t stubSize;
-        std::string archive;
-    } cases[] = {{1000, SampleArchive()}, {1024, SampleArchive()}, {65536, SampleArchive()}, {700, std::string(1, '\0')}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.stubSize);
-        std::string stub = FakeStub(c.stubSize);
-        ASSERT_EQ(Make(stub, c.archive).exitCode, 0);
+    const std::pair<size_t, std::string> cases[] = {
+        {1000, SampleArchive()}, {1024, SampleArchive()}, {65536, SampleArchive()}, {700, std::string(1, '\0')}};
+    for (const auto &[stubSize, archive] : cases) {
+        SCOPED_TRACE(stubSize);
+        std::string stub = FakeStub(stubSize);
+        ASSERT_EQ(Make(stub, archive).exitCode, 0);
         std::string sfx = Read(Path("out.exe"));
-        size_t at = (c.stubSize + 511) / 512 * 512;
-        ASSERT_EQ(sfx.size(), at + c.archive.size());
-        EXPECT_EQ(sfx.substr(at), c.archive);
-        EXPECT_EQ(sfx.substr(c.stubSize, at - c.stubSize), std::string(at - c.stubSize, '\0'));
+        size_t at = (stubSize + 511) / 512 * 512;
+        ASSERT_EQ(sfx.size(), at + archive.size());
+        EXPECT_EQ(sfx.substr(at), archive);
+        EXPECT_EQ(sfx.substr(stubSize, at - stubSize), std::string(at - stubSize, '\0'));
         EXPECT_EQ(sfx.substr(0, kCheckSumField), stub.substr(0, kCheckSumField));
-        EXPECT_EQ(sfx.substr(kCheckSumField + 4, c.stubSize - kCheckSumField - 4), stub.substr(kCheckSumField + 4));
+        EXPECT_EQ(sfx.substr(kCheckSumField + 4, stubSize - kCheckSumField - 4), stub.substr(kCheckSumField + 4));
         EXPECT_NE(std::filesystem::status(Path("out.exe")).permissions() & std::filesystem::perms::owner_exec,
                   std::filesystem::perms::none);
 
         ASSERT_EQ(system(("rm -rf '" + Path("out") + "'").c_str()), 0);
         RunResult x = Extract(Path("out.exe"));
         EXPECT_EQ(x.exitCode, 0) << Describe(x);
-        EXPECT_EQ(Read(Path("out/docs/guide.txt")), c.archive.size() > 1 ? std::string(3000, 'g') : "");
-        EXPECT_EQ(CountEntries(Path("out")), c.archive.size() > 1 ? 4 : 0);
+        EXPECT_EQ(Read(Path("out/docs/guide.txt")), archive.size() > 1 ? std::string(3000, 'g') : "");
+        EXPECT_EQ(CountEntries(Path("out")), archive.size() > 1 ? 4 : 0);
     }
 }
 
