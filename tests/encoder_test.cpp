@@ -27,16 +27,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadBytes(const fs::path &path)
-{
-    std::ostringstream s;
-    s << std::ifstream(path, std::ios::binary).rdbuf();
-    return s.str();
-}
-
 std::string Input(const std::string &name)
 {
-    std::string bytes = ReadBytes(std::string(CORVANE_TEST_DATA) + "/inputs/" + name);
+    std::string bytes = CliTest::Read(std::string(CORVANE_TEST_DATA) + "/inputs/" + name);
     EXPECT_TRUE(name == "empty.bin" || !bytes.empty()) << "no test input " << name << " (tests/java)";
     return bytes;
 }
@@ -47,21 +40,13 @@ void WriteBytes(const fs::path &path, const std::string &bytes)
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-struct ScratchDir {
-    fs::path path;
-    ScratchDir() { char pattern[] = "/tmp/corvane-encoder-XXXXXX"; path = mkdtemp(pattern); }
-    ~ScratchDir() { std::error_code ignored; fs::remove_all(path, ignored); }
-};
-
 struct Rng {  // xorshift64: the same inputs on every run and machine
     uint64_t state;
     uint32_t Next() { return state ^= state << 13, state ^= state >> 7, state ^= state << 17, (uint32_t)(state >> 16); }
 };
 
-// Lopsided bytes: geometric over nine values, or one value half of the
-// time. With runs and text they give literal/length codes whose shortest
-// lengths are 1, 2, 3 and more, so that the 2-bit zero count of the
-// code-length code takes all its values.
+// Lopsided bytes, so that the shortest literal codes are 1, 2, 3 bits and
+// more, and the code-length code's 2-bit zero count takes all its values.
 std::string Skewed(size_t size, bool geometric)
 {
     Rng rng{99};
@@ -73,39 +58,34 @@ std::string Skewed(size_t size, bool geometric)
     return s;
 }
 
-CliResult Sfx(std::vector<std::string> args)
-{
-    args.insert(args.begin(), CORVANE_SFX);
-    return RunCli(args);
-}
-
-// A member as `corvane-sfx list` shows it, through the extractor's own
-// locator and header reader.
-struct Listed {
+struct Listed {  // a member as `corvane-sfx list` shows it
     std::string method, crc, time, attributes, path;
     uint32_t packed = 0, size = 0;
 };
 
-std::vector<Listed> List(const fs::path &archive)
-{
-    CliResult r = Sfx({"list", archive.string()});
-    EXPECT_EQ(r.exitCode, 0) << Describe(r);
-    std::vector<Listed> members;
-    std::istringstream lines(r.out);
-    std::string line, date;
-    for (std::getline(lines, line); std::getline(lines, line);) {  // after the column titles
-        std::istringstream f(line);
-        Listed m;
-        f >> m.method >> m.packed >> m.size >> m.crc >> date >> m.time >> m.attributes;
-        m.time = date + " " + m.time;
-        std::getline(f >> std::ws, m.path);
-        members.push_back(m);
+class EncoderTest : public CliTest {
+public:
+    fs::path dir() const { return root; }
+    std::vector<Listed> List(const fs::path &archive)
+    {
+        CliResult r = Cli({"list", archive.string()});
+        EXPECT_EQ(r.exitCode, 0) << Describe(r);
+        std::vector<Listed> members;
+        std::istringstream lines(r.out);
+        std::string line, date;
+        for (std::getline(lines, line); std::getline(lines, line);) {  // after the column titles
+            std::istringstream f(line);
+            Listed m;
+            f >> m.method >> m.packed >> m.size >> m.crc >> date >> m.time >> m.attributes;
+            m.time = date + " " + m.time;
+            std::getline(f >> std::ws, m.path);
+            members.push_back(m);
+        }
+        return members;
     }
-    return members;
-}
+};
 
-// `files` (paths relative to the tree) and one empty directory under
-// root/tree, and the members in the walker's order.
+// `files` and one empty directory under root/tree, as the walker lists them.
 std::vector<MemberSource> MakeTree(const fs::path &root, const std::map<std::string, std::string> &files)
 {
     for (const auto &f : files)
@@ -122,12 +102,12 @@ void ExpectExtracted(const fs::path &extracted, const std::map<std::string, std:
 {
     for (const auto &f : files) {
         fs::path p = extracted / "tree" / f.first;
-        EXPECT_TRUE(fs::is_regular_file(p) && ReadBytes(p) == f.second) << who << ": " << f.first;
+        EXPECT_TRUE(fs::is_regular_file(p) && CliTest::Read(p) == f.second) << who << ": " << f.first;
     }
     EXPECT_TRUE(fs::is_directory(extracted / "tree" / "empty dir")) << who;
 }
 
-// The local wall-clock time of a Unix time, as MS-DOS keeps it (even seconds).
+// Local time, as MS-DOS keeps it (even seconds).
 std::string LocalStamp(time_t t)
 {
     t &= ~(time_t)1;
@@ -136,8 +116,6 @@ std::string LocalStamp(time_t t)
     strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", localtime_r(&t, &local));
     return text;
 }
-
-// ---- Codes and packed data
 
 TEST(HuffmanCode, LengthsFormACompleteCodeWithinSixteenBits)
 {
@@ -171,9 +149,7 @@ TEST(HuffmanCode, LengthsFormACompleteCodeWithinSixteenBits)
     }
 }
 
-// Inputs are mapped files, whose last byte may be the last of the mapping:
-// the packer must not look one byte further, not even when a match runs up
-// to the very end.
+// Inputs are mapped files: the byte after may be unmapped.
 TEST(Packer, ReadsNothingPastTheInput)
 {
     const size_t page = (size_t)sysconf(_SC_PAGESIZE), room = 64 * page;
@@ -209,11 +185,8 @@ TEST(Packer, LargerDictionaryReachesFurther)
     EXPECT_LT(lh6.size(), block.size() * 11 / 10);
 }
 
-// ---- Names and times
-
 TEST(MemberNames, CodePage437AndTheCharactersRefused)
 {
-    // The C library's own converter is the oracle for every character.
     iconv_t cd = iconv_open("UTF-8", "IBM437");
     if (cd == (iconv_t)-1)
         GTEST_SKIP() << "the C library has no IBM437 converter";
@@ -228,8 +201,7 @@ TEST(MemberNames, CodePage437AndTheCharactersRefused)
     }
     iconv_close(cd);
 
-    // A CJK character; one not in code page 437; U+00A0, which would be
-    // byte 0xFF, a separator; UTF-8 cut short, overlong ("/") or a surrogate.
+    // U+00A0 would be byte 0xFF, a separator.
     const struct { const char *utf8, *mention; } refused[] = {{"\xe4\xb8\xad.txt", "U+4E2D"},
         {"euro\xe2\x82\xac", "U+20AC"}, {"no\xc2\xa0" "break", "U+00A0"}, {"bad\xc3", "not valid UTF-8"},
         {"over\xc0\xaflong", "not valid UTF-8"}, {"sur\xed\xa0\x80gate", "not valid UTF-8"}};
@@ -260,18 +232,15 @@ TEST(MemberTimes, LocalMsDosTimeHeldToItsRange)
     tzset();
 }
 
-// ---- Headers, read back by the extractor's header reader
-
-TEST(ArchiveHeaders, EveryLevelReadsBackWithNamesTimesAttributesAndCrc)
+TEST_F(EncoderTest, EveryHeaderLevelReadsBackWithNamesTimesAttributesAndCrc)
 {
-    ScratchDir dir;
     std::string readme = Input("readme.txt");
-    WriteBytes(dir.path / "docs" / "readme.txt", readme);
-    WriteBytes(dir.path / "docs" / "sub" / "locked.bin", "fixed");
-    chmod((dir.path / "docs" / "sub" / "locked.bin").c_str(), 0444);
+    WriteBytes(dir() / "docs" / "readme.txt", readme);
+    WriteBytes(dir() / "docs" / "sub" / "locked.bin", "fixed");
+    chmod((dir() / "docs" / "sub" / "locked.bin").c_str(), 0444);
     std::vector<MemberSource> members;
     std::string error;
-    ASSERT_TRUE(CollectMembers({(dir.path / "docs").string()}, &members, &error)) << error;
+    ASSERT_TRUE(CollectMembers({(dir() / "docs").string()}, &members, &error)) << error;
     char crc[8];
     snprintf(crc, sizeof crc, "%04X", Crc16(0, (const uint8_t *)readme.data(), readme.size()));
     const Listed want[] = {{"-lhd-", "", "", "d----", "docs"},
@@ -288,8 +257,8 @@ TEST(ArchiveHeaders, EveryLevelReadsBackWithNamesTimesAttributesAndCrc)
         std::vector<uint8_t> archive;
         ASSERT_TRUE(WriteArchive(members, options, &archive, &error)) << error;
         EXPECT_EQ(archive[20], options.level);
-        WriteBytes(dir.path / "a.lzh", std::string(archive.begin(), archive.end()));
-        std::vector<Listed> back = List(dir.path / "a.lzh");
+        WriteBytes(dir() / "a.lzh", std::string(archive.begin(), archive.end()));
+        std::vector<Listed> back = List(dir() / "a.lzh");
         ASSERT_EQ(back.size(), 4u);
         for (int i = 0; i < 4; i++) {
             EXPECT_EQ(back[i].path, want[i].path);
@@ -304,22 +273,20 @@ TEST(ArchiveHeaders, EveryLevelReadsBackWithNamesTimesAttributesAndCrc)
     }
 }
 
-TEST(ArchiveHeaders, NameLengthsAtTheLimitsOfEachLevel)
+TEST_F(EncoderTest, NameLengthsAtTheLimitsOfEachHeaderLevel)
 {
-    // 26 fixed bytes, the header CRC extension (5) and a name extension
-    // (3 + name) make 256 with a 222-byte name: its first byte would be 0,
-    // the end mark, unless the header grows by one.
-    ScratchDir dir;
+    // With a 222-byte name a level 2 header is 256 bytes: its first byte
+    // would be 0, the end mark, unless it grows by one.
     std::string name(222, 'n');
-    WriteBytes(dir.path / name, "data");
+    WriteBytes(dir() / name, "data");
     std::vector<MemberSource> members;
     std::vector<uint8_t> archive;
     std::string error;
-    ASSERT_TRUE(CollectMembers({(dir.path / name).string()}, &members, &error));
+    ASSERT_TRUE(CollectMembers({(dir() / name).string()}, &members, &error));
     ASSERT_TRUE(WriteArchive(members, ArchiveOptions(), &archive, &error)) << error;
     EXPECT_NE(archive[0], 0);
-    WriteBytes(dir.path / "a.lzh", std::string(archive.begin(), archive.end()));
-    std::vector<Listed> back = List(dir.path / "a.lzh");
+    WriteBytes(dir() / "a.lzh", std::string(archive.begin(), archive.end()));
+    std::vector<Listed> back = List(dir() / "a.lzh");
     EXPECT_TRUE(back.size() == 1 && back[0].path == name);
 
     MemberFields f = {};
@@ -335,47 +302,43 @@ TEST(ArchiveHeaders, NameLengthsAtTheLimitsOfEachLevel)
     }
 }
 
-TEST(FileWalker, SortedDirectoriesFirstAndRefusals)
+TEST_F(EncoderTest, FileWalkerSortsDirectoriesFirstAndRefuses)
 {
-    ScratchDir dir;
     for (const char *p : {"top/b.txt", "top/a/z.txt", "top/a/y.txt", "top/B2.txt", "top/c/.hidden"})
-        WriteBytes(dir.path / p, p);
+        WriteBytes(dir() / p, p);
     std::vector<MemberSource> members;
     std::string error;
-    ASSERT_TRUE(CollectMembers({(dir.path / "top").string()}, &members, &error)) << error;
+    ASSERT_TRUE(CollectMembers({(dir() / "top").string()}, &members, &error)) << error;
     std::vector<std::string> paths;
     for (const MemberSource &m : members)
         paths.push_back(m.memberPath + (m.isDirectory ? "/" : ""));
     EXPECT_EQ(paths, (std::vector<std::string>{"top/", "top/B2.txt", "top/a/", "top/a/y.txt",
                                                "top/a/z.txt", "top/b.txt", "top/c/", "top/c/.hidden"}));
     // With a trailing slash, only what is below goes in.
-    ASSERT_TRUE(CollectMembers({(dir.path / "top").string() + "/"}, &members, &error)) << error;
+    ASSERT_TRUE(CollectMembers({(dir() / "top").string() + "/"}, &members, &error)) << error;
     ASSERT_EQ(members.size(), paths.size() - 1);
     EXPECT_EQ(members[0].memberPath, "B2.txt");
 
     for (const char *p : {"Read.me", "READ.ME", "b.txt"})
-        WriteBytes(dir.path / "one" / p, p);
-    fs::create_directory_symlink(dir.path / "top", dir.path / "top" / "again");
+        WriteBytes(dir() / "one" / p, p);
+    fs::create_directory_symlink(dir() / "top", dir() / "top" / "again");
     const struct { std::vector<std::string> paths; const char *mention; } refused[] = {
         {{"one"}, "same file on Windows"}, {{"top"}, "leads back"},
         {{"one/b.txt", "top/b.txt"}, "given twice"}, {{"nowhere"}, "nowhere"}};
     for (const auto &c : refused) {
         std::vector<std::string> full;
         for (const std::string &p : c.paths)
-            full.push_back((dir.path / p).string());
+            full.push_back((dir() / p).string());
         EXPECT_FALSE(CollectMembers(full, &members, &error)) << c.mention;
         EXPECT_NE(error.find(c.mention), std::string::npos) << error;
     }
 }
 
-// ---- Round trips through three readers
-
-class RoundTrip : public ::testing::TestWithParam<std::tuple<int, int, bool>> {};  // method, level, --best
+class RoundTrip : public EncoderTest, public ::testing::WithParamInterface<std::tuple<int, int, bool>> {};
 
 TEST_P(RoundTrip, ThreeReadersExtractEveryInputByteForByte)
 {
     const auto [method, level, best] = GetParam();
-    ScratchDir dir;
     std::string far = Input("random.bin").substr(0, 32768), near = far.substr(0, 8192);
     std::map<std::string, std::string> files = {{"two.bin", "AA"},
                                                 {"reach.bin", far + far + near + near},  // the greatest distances
@@ -389,7 +352,7 @@ TEST_P(RoundTrip, ThreeReadersExtractEveryInputByteForByte)
             p += far.substr((size_t)period * 100, (size_t)period);
     if (level == 2)  // the large input goes through every method once
         files["sub/mixed.bin"] = Input("mixed.bin");
-    std::vector<MemberSource> members = MakeTree(dir.path, files);
+    std::vector<MemberSource> members = MakeTree(dir(), files);
     ArchiveOptions options;
     options.method = method;
     options.level = level;
@@ -398,26 +361,26 @@ TEST_P(RoundTrip, ThreeReadersExtractEveryInputByteForByte)
     std::vector<uint8_t> archive;
     std::string error;
     ASSERT_TRUE(WriteArchive(members, options, &archive, &error)) << error;
-    fs::path file = dir.path / "out.lzh";
+    fs::path file = dir() / "out.lzh";
     WriteBytes(file, std::string(archive.begin(), archive.end()));
     for (const Listed &m : List(file))
         EXPECT_TRUE(m.method == "-lhd-" || m.method == "-lh" + std::to_string(method) + "-") << m.path;
 
-    fs::path ours = dir.path / "ours";
-    CliResult r = Sfx({"extract", file.string(), "-d", ours.string()});
+    fs::path ours = dir() / "ours";
+    CliResult r = Cli({"extract", file.string(), "-d", ours.string()});
     ASSERT_EQ(r.exitCode, 0) << Describe(r);
     ExpectExtracted(ours, files, "corvane-sfx extract");
     std::string sevenZip = FindOnPath("7zz"), jlha = FindOnPath("jlha");
     if (!sevenZip.empty()) {
-        CliResult x = RunCli({sevenZip, "x", "-y", "-o" + (dir.path / "7zz").string(), file.string()});
+        CliResult x = RunCli({sevenZip, "x", "-y", "-o" + (dir() / "7zz").string(), file.string()});
         ASSERT_EQ(x.exitCode, 0) << Describe(x) << x.out;
-        ExpectExtracted(dir.path / "7zz", files, "7zz");
+        ExpectExtracted(dir() / "7zz", files, "7zz");
     }
     if (!jlha.empty()) {  // its exit code says nothing; its complaints go to stderr
-        fs::create_directories(dir.path / "jlha");
-        CliResult x = RunCli({jlha, "xw=" + (dir.path / "jlha").string(), file.string()});
+        fs::create_directories(dir() / "jlha");
+        CliResult x = RunCli({jlha, "xw=" + (dir() / "jlha").string(), file.string()});
         EXPECT_EQ(x.err.find("SEVERE"), std::string::npos) << x.err;
-        ExpectExtracted(dir.path / "jlha", files, "jlha");
+        ExpectExtracted(dir() / "jlha", files, "jlha");
     }
     if (sevenZip.empty() || jlha.empty())
         GTEST_SKIP() << "7zz or jlha missing: checked only by corvane-sfx";
@@ -435,45 +398,39 @@ INSTANTIATE_TEST_SUITE_P(Best, RoundTrip,
                          ::testing::Combine(::testing::Values(5, 6), ::testing::Values(2),
                                             ::testing::Values(true)), RoundTripName);
 
-// ---- The command line
-
-TEST(MakeCommand, ReproducibleArchiveAndSelfExtractorFromFiles)
+TEST_F(EncoderTest, MakeIsReproducibleAndBuildsTheSelfExtractor)
 {
-    ScratchDir dir;
     std::map<std::string, std::string> files = {{"a.txt", Input("main.c")},
                                                 {"lib/b.bin", Input("mixed.bin").substr(0, 300000)}};
-    MakeTree(dir.path, files);
-    std::string first = (dir.path / "first.lzh").string(), second = (dir.path / "second.lzh").string();
+    MakeTree(dir(), files);
+    std::string first = (dir() / "first.lzh").string(), second = (dir() / "second.lzh").string();
     for (const std::string &out : {first, second}) {
-        CliResult r = Sfx({"make", "--archive-only", out, "--method", "lh6", "--level", "1",
-                           "--mtime", "1600000000", "--best", (dir.path / "tree").string()});
+        CliResult r = Cli({"make", "--archive-only", out, "--method", "lh6", "--level", "1",
+                           "--mtime", "1600000000", "--best", (dir() / "tree").string()});
         ASSERT_EQ(r.exitCode, 0) << Describe(r);
-        // Another time on disk between the two runs changes nothing.
-        fs::last_write_time(dir.path / "tree" / "a.txt", fs::file_time_type::clock::now());
+        fs::last_write_time(dir() / "tree" / "a.txt", fs::file_time_type::clock::now());
     }
-    EXPECT_TRUE(ReadBytes(first) == ReadBytes(second));
-    EXPECT_EQ(ReadBytes(first)[20], 1) << "level";
+    EXPECT_TRUE(Read(first) == Read(second)) << "another time on disk changes nothing";
+    EXPECT_EQ(Read(first)[20], 1) << "level";
     for (const Listed &m : List(first)) {
         EXPECT_EQ(m.time, LocalStamp(1600000000)) << m.path;
         EXPECT_TRUE(m.path.find("b.bin") == std::string::npos || m.method == "-lh6-");
     }
-    ASSERT_EQ(Sfx({"extract", first, "-d", (dir.path / "out").string()}).exitCode, 0);
-    ExpectExtracted(dir.path / "out", files, "corvane-sfx extract");
+    ASSERT_EQ(Cli({"extract", first, "-d", (dir() / "out").string()}).exitCode, 0);
+    ExpectExtracted(dir() / "out", files, "corvane-sfx extract");
 
-    // With the stub built in, when this build has one.
-    std::string exe = (dir.path / "setup.exe").string();
-    CliResult made = Sfx({"make", "-o", exe, (dir.path / "tree").string()});
+    std::string exe = (dir() / "setup.exe").string();
+    CliResult made = Cli({"make", "-o", exe, (dir() / "tree").string()});
     if (made.exitCode == 1 && made.err.find("--stub") != std::string::npos)
         GTEST_SKIP() << "this build has no stub of its own";
     ASSERT_EQ(made.exitCode, 0) << Describe(made);
-    ASSERT_EQ(Sfx({"extract", exe, "-d", (dir.path / "sfx").string()}).exitCode, 0);
-    ExpectExtracted(dir.path / "sfx", files, "the self-extractor");
+    ASSERT_EQ(Cli({"extract", exe, "-d", (dir() / "sfx").string()}).exitCode, 0);
+    ExpectExtracted(dir() / "sfx", files, "the self-extractor");
 }
 
-TEST(MakeCommand, RefusalsNameTheirCauseAndWriteNothing)
+TEST_F(EncoderTest, MakeRefusalsNameTheirCauseAndWriteNothing)
 {
-    ScratchDir dir;
-    std::string d = dir.path.string(), out = d + "/x.lzh";
+    std::string d = dir().string(), out = d + "/x.lzh";
     // U+00E9 is in code page 437, the euro sign is not.
     for (const char *p : {"/in/caf\xc3\xa9.txt", "/in/\xe2\x82\xac.txt", "/bang/!", "/bang/z.txt"})
         WriteBytes(d + p, p);
@@ -487,12 +444,12 @@ TEST(MakeCommand, RefusalsNameTheirCauseAndWriteNothing)
     for (const auto &c : cases) {
         std::vector<std::string> args = {"make", "--archive-only", out};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        CliResult r = Sfx(args);
+        CliResult r = Cli(args);
         EXPECT_EQ(r.exitCode, c.exitCode) << Describe(r);
         EXPECT_NE(r.err.find(c.mention), std::string::npos) << r.err;
         EXPECT_FALSE(fs::exists(out)) << c.mention;
     }
-    CliResult later = Sfx({"make", "--archive-only", out, d + "/bang/z.txt", d + "/bang/!"});
+    CliResult later = Cli({"make", "--archive-only", out, d + "/bang/z.txt", d + "/bang/!"});
     EXPECT_EQ(later.exitCode, 0) << "\"!\" in second place is an ordinary member: " << Describe(later);
 }
 

@@ -1,8 +1,6 @@
 // The static Huffman decoder carves a block's tables from a fixed pool
-// without a room test. A model of the entries one code's table takes is held
-// against the real builder on every code of up to 24 symbols and on random
-// and worst codes of a block; a search over all complete codes finds each
-// code's worst case, and the three together must fit the pool.
+// without a room test: the three codes' worst cases must fit it. A model of
+// the entries a code takes, checked against the real builder, finds them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,10 +14,9 @@ namespace {
 
 typedef std::vector<int> Counts;  // codes per length 1..maxLength; [0] unused
 
-// The counts of a complete code of at most n symbols, the count of length k
-// picked by choose(k, left, syms, low, high) from the range that leaves a
-// code possible: `left` k-bit patterns are free and `syms` symbols left,
-// and every longer code fills at most one pattern.
+// A complete code of at most n symbols; choose(k, left, syms, low, high)
+// picks the count of length k within what leaves a code possible, with
+// `left` k-bit patterns free and `syms` symbols left.
 template <class Choose> Counts MakeCode(int maxLength, int n, Choose choose)
 {
     Counts count(maxLength + 1, 0);
@@ -30,17 +27,14 @@ template <class Choose> Counts MakeCode(int maxLength, int n, Choose choose)
     return count;
 }
 
-// Canonical codes fill the code space in order, so the k-bit patterns still
-// free after the codes of length k are the last ones. The root takes
-// 2^rootBits entries; each prefix of w bits (w = rootBits, 2 * rootBits)
-// whose codes are longer than w is a sub-table min(rootBits, m - w) bits
-// wide, m being its longest code: the length whose codes fill it.
+// Canonical codes fill the code space in order. The root takes 2^rootBits
+// entries; each w-bit prefix (w = rootBits, 2 * rootBits) of longer codes is
+// a sub-table min(rootBits, m - w) bits wide, m the length that fills it.
 struct Model {
     int maxLength, symbols, rootBits;
     std::vector<int16_t> memo;  // Worst(k, left, syms); -2: not yet known
 
-    // The sub-table entries of the prefixes that codes of length k fill
-    // when they take c of the `left` free k-bit patterns.
+    // The sub-table entries filled by c codes of length k out of `left`.
     int Step(int k, int left, int c) const
     {
         int entries = 0;
@@ -58,8 +52,7 @@ struct Model {
         return entries;
     }
 
-    // The most sub-table entries a code can take from length k on, with
-    // `left` free k-bit patterns, `syms` symbols left and c codes of length
+    // The most sub-table entries from length k on, with c codes of length
     // k; -1 if no code is possible.
     int Worst(int k, int left, int syms, int c)
     {
@@ -78,7 +71,6 @@ struct Model {
         }
         return memo[at];
     }
-    // The entries and the counts of a worst code of at most n symbols.
     int WorstCode(int n, Counts *count)
     {
         *count = MakeCode(maxLength, n, [&](int k, int left, int syms, int c, int) {
@@ -90,8 +82,7 @@ struct Model {
     }
 };
 
-// Builds the code of these counts on `symbols` symbols, its lengths
-// scattered over them by `random`, with the real builder.
+// The real builder's entries for these counts, scattered over the symbols.
 int Build(const Counts &count, int symbols, int rootBits, std::mt19937 &random)
 {
     std::vector<uint8_t> length(symbols, 0);
@@ -102,8 +93,7 @@ int Build(const Counts &count, int symbols, int rootBits, std::mt19937 &random)
     return StaticHuffmanTableEntries(length.data(), symbols, rootBits);
 }
 
-// Every complete code of at most `syms` symbols more, by its counts, from
-// length k on, where `left` patterns are free.
+// Every complete code, by its counts, from length k on.
 template <class Visit> void EachCode(Counts &count, int k, int left, int syms, const Visit &visit)
 {
     for (int c = std::max(0, 2 * left - syms); c <= std::min(left, syms); c++) {
@@ -151,7 +141,7 @@ TEST(TablePool, ModelAndSearchHoldOnEverySmallCodeAndTheWorstCodesOfABlockFit)
             ASSERT_EQ(Build(count, n, rootBits, random), entries) << "code " << i;
             EXPECT_LE(entries, worst);
         }
-        // No code at all and the one-symbol code take the root alone.
+        // No code, and a one-symbol code, take the root alone.
         std::vector<uint8_t> length(n, 0);
         EXPECT_EQ(StaticHuffmanTableEntries(length.data(), n, rootBits), 1 << rootBits);
         length[n - 1] = 1;

@@ -1,8 +1,7 @@
-// The whole run of the self-extractor on an arbitrary file, the user's
-// answers taken from the input too: a count n (low 4 bits) and when to
-// press Cancel in the progress dialog (high bits: after that many output
-// blocks, 0 for never), n answer bytes (each "y", "n" or "c"), the file.
-// Checked: nothing was written outside the target directory.
+// The whole self-extractor run on an arbitrary file. Input: a count n (low
+// 4 bits) and a Cancel in the progress dialog after that many output blocks
+// (high bits, 0 for never), n answers (each byte "y", "n" or "c" mod 3),
+// the file. Checked: nothing was written outside the target directory.
 #include <stdio.h>
 
 #include "shell/shell.h"
@@ -15,14 +14,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     size_t answerCount = size ? data[0] & 15 : 0;
     if (size < 1 + answerCount)
         return 0;
-    // After the answers, the end of input answers No (an empty stream is
-    // one byte, read off at once).
-    std::string answers = answerCount ? "" : " ";
+    std::string answers = " ";  // read off at once: an empty stream is the end of input, No
     for (size_t i = 0; i < answerCount; i++)
         answers += "ync"[data[1 + i] % 3] + std::string("\n");
 
-    // Anything created relative to the current directory lands in the
-    // scratch directory too, where the check below sees it.
+    // Run inside the scratch directory, so that whatever is created relative
+    // to the current directory is seen by the check below too.
     fs::path root = fuzz::ScratchRoot();
     static const bool entered = chdir(root.c_str()) == 0;
     (void)entered;
@@ -37,8 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
 
     FILE *console = fmemopen(answers.data(), answers.size(), "r");
-    if (console && !answerCount)
-        fgetc(console);
+    fgetc(console);
     HostSetConsoleInput(console);
     HostSetModulePath(exe.c_str());
     HostSetTargetAnswer(fuzz::WindowsPath((root / "t" / "out").string()).c_str());
@@ -47,11 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     RunSelfExtractor();
     HostCancelAfterBlocks(0);
     HostSetConsoleInput(nullptr);
-    if (console)
-        fclose(console);
+    fclose(console);
 
-    // The scratch directory holds the input and the path down to the
-    // target, and nothing else; below the target anything goes.
     for (const auto &item : fs::directory_iterator(root, e))
         if (item.path().filename() != "in.exe" && item.path().filename() != "t")
             fuzz::Finding("a file was written outside the target directory");

@@ -1,9 +1,7 @@
-// What the fuzz targets share: a scratch directory per process (parallel
-// jobs never meet; a crash leaves it for a look), the input written to a
-// file there (the extractor reads only files), the archive input opened on
-// it, the report of a finding, and, outside libFuzzer, a replay driver.
+// Shared by the fuzz targets: a scratch directory per process (left behind
+// by a crash for a look), the input written there as the archive input, and
+// outside libFuzzer a driver that replays the files of the given directories.
 #pragma once
-#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -24,20 +22,18 @@ namespace fuzz {
 inline const std::string &ScratchRoot()
 {
     static const std::string *root = [] {  // never destroyed: the exit handler needs it
-        const char *tmp = getenv("TMPDIR");
-        auto *dir = new std::string(std::string(tmp && *tmp ? tmp : "/tmp") + "/corvane-fuzz-" + std::to_string(getpid()));
-        std::filesystem::create_directories(*dir);
+        auto dir = std::filesystem::temp_directory_path() / ("corvane-fuzz-" + std::to_string(getpid()));
+        std::filesystem::create_directories(dir);
         atexit([] { std::error_code e; std::filesystem::remove_all(ScratchRoot(), e); });
-        return dir;
+        return new std::string(dir.string());
     }();
     return *root;
 }
 
 inline bool WriteFile(const std::string &path, const uint8_t *data, size_t size)
 {
-    FILE *f = fopen(path.c_str(), "wb");
-    bool ok = f && fwrite(data, 1, size, f) == size;
-    return f && fclose(f) == 0 && ok;
+    std::ofstream out(path, std::ios::binary);
+    return out.write((const char *)data, (std::streamsize)size).flush().good();
 }
 
 inline std::string WindowsPath(const std::string &unixPath)
@@ -46,8 +42,6 @@ inline std::string WindowsPath(const std::string &unixPath)
     return HostPathFromUnix(unixPath.c_str(), win, sizeof win) ? win : "";
 }
 
-// Writes the bytes to `name` in the scratch directory and opens that as
-// the archive input, as the driver does; false if that fails.
 inline bool OpenArchiveInput(const char *name, const uint8_t *data, size_t size)
 {
     std::string path = ScratchRoot() + "/" + name;
@@ -73,9 +67,8 @@ inline bool OpenArchiveInput(const char *name, const uint8_t *data, size_t size)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 
 #ifdef FUZZ_REPLAY
-// The files of the directories given, in name order, without libFuzzer.
-// CTest passes the run only on the closing summary (on stderr: stdout is
-// the extractor's console), so a process ended on the way fails it.
+// The summary goes to stderr (stdout is the extractor's console); CTest
+// passes the run only when it appears.
 int main(int argc, char **argv)
 {
     std::vector<std::filesystem::path> inputs;
@@ -91,6 +84,5 @@ int main(int argc, char **argv)
         LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
     }
     fprintf(stderr, "replay: %zu inputs, no crash\n", inputs.size());
-    return 0;
 }
 #endif

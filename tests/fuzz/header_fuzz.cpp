@@ -1,9 +1,7 @@
 // Locator and header reader over arbitrary bytes, walked as the driver's
-// sizing pass walks them (the whole-run target spends most of its time
-// writing files). Checked: the walk never goes back, and every member path,
-// made into a target path, is the target followed by clean components:
-// none empty, "." or "..", none holding a separator or a drive colon, none
-// ending in a dot or a blank.
+// sizing pass walks them. Checked: the walk only goes forward, and every
+// member's target path is the target followed by components that are not
+// empty, "." or "..", hold no separator or colon, and end in no dot or blank.
 #include <string.h>
 
 #include "tests/fuzz/fuzz_support.h"
@@ -21,12 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!runState.failed && next < 0)
         fuzz::Finding("a located archive at a negative offset");
     MemberNames names;
-    bool located = !runState.failed;
-    for (int32_t at = next; located && NextMember(&next, &names); at = next) {
-        if (names.headerLength < 22)
-            fuzz::Finding("a header shorter than any level allows");
-        if (next <= at)
-            fuzz::Finding("the walk went back");
+    for (int32_t at = next; !runState.failed && NextMember(&next, &names); at = next) {
+        if (next <= at || names.headerLength < 22)
+            fuzz::Finding("the walk went back, or a header too short for any level");
         int32_t length;
         char *path = JoinMemberPath(&names, &length);
         char *target = ComposeTargetPath((const uint8_t *)path, length);

@@ -1,11 +1,7 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets with clang (libFuzzer, ASan, UBSan) into
-# build-fuzz/ and runs each for a bounded time:
-#   tests/fuzz/run.sh [SECONDS_PER_TARGET] [TARGET...]     (default 60; all)
-# Corpora grow in build-fuzz/corpus/TARGET from seeds made of the jlha test
-# archives. An input that crashes, hangs or runs out of memory moves to
-# tests/fuzz/regressions/TARGET, which CTest replays (fuzz_replay_TARGET),
-# and the script exits with 1.
+# tests/fuzz/run.sh [SECONDS_PER_TARGET (60)] [TARGET...]: libFuzzer with
+# ASan and UBSan in build-fuzz/. Crashes, hangs and OOMs move to
+# tests/fuzz/regressions/TARGET (replayed by CTest) and fail the script.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${1:-60}
@@ -26,12 +22,10 @@ for t in "${targets[@]}"; do
   TZ=Europe/Berlin "$build/host/fuzz_$t" "$build/corpus/$t" -max_total_time="$seconds" -timeout=20 \
     -rss_limit_mb=2048 -max_len=70000 -close_fd_mask=3 -print_final_stats=1 \
     -artifact_prefix="$artifacts/" >"$log" 2>&1 || rc=$?
-  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-  echo "fuzz_$t: ${runs:-?} executions in $seconds s (exit $rc, log $log)"
+  echo "fuzz_$t: $(grep -m1 number_of_executed_units "$log" || true) (exit $rc, log $log)"
   for a in "$artifacts"/crash-* "$artifacts"/timeout-* "$artifacts"/oom-* "$artifacts"/leak-*; do
     [ -e "$a" ] || continue
-    mv "$a" "tests/fuzz/regressions/$t/" && echo "  new regression input: tests/fuzz/regressions/$t/$(basename "$a")"
-    rc=1
+    mv -v "$a" "tests/fuzz/regressions/$t/" && rc=1
   done
   if [ $rc -ne 0 ]; then
     grep -m1 -A25 "ERROR\|fuzz: \|SUMMARY" "$log" || tail -30 "$log"
