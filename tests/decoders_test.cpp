@@ -272,13 +272,7 @@ struct Code {
     }
 };
 
-Code FlatLengthCode()  // 13 lengths of 4 bits, 6 of 5
-{
-    Code c;
-    c.len.assign(19, 4);
-    std::fill(c.len.begin() + 13, c.len.end(), 5);
-    return c;
-}
+Code FlatLengthCode() { return {{4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5, 5, 5, 5}, {}}; }
 
 // Zero literal lengths go out as all three kinds of run.
 void PutBlockHeader(BitWriter &w, uint32_t count, Code &lengths, Code &literals, Code &positions,
@@ -328,12 +322,7 @@ TEST_F(DecoderTest, StaticDeepTablesAndFarMatches)
         int np = lh6 ? 17 : 14;
         // A flat code-length code, and a deep one whose most used symbol (10,
         // literal length 8) takes 16 bits: three levels of the 7-bit table.
-        Code flat = FlatLengthCode(), deep;
-        deep.len.resize(19);
-        const int order[19] = {0, 2, 11, 12, 13, 14, 15, 16, 17, 18, 1, 3, 4, 5, 6, 7, 8, 9, 10};
-        const int lengths[19] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 15, 15, 16, 16, 16, 16};
-        for (int i = 0; i < 19; i++)
-            deep.len[(size_t)order[i]] = lengths[i];
+        Code flat = FlatLengthCode(), deep = {{1, 11, 2, 12, 13, 15, 15, 16, 16, 16, 16, 3, 4, 5, 6, 7, 8, 9, 10}, {}};
         // Literals: 8 bits for the bytes but four gaps (zero runs of every
         // kind) and for lengths 12..53; a chain of 9..16 bits for 3..11.
         Code literals, positions;
@@ -467,17 +456,17 @@ TEST_F(DecoderTest, Lh1FreshTreePositionsAndCodesLongerThanSixteenBits)
     Lh1Model chain;
     BitWriter c;
     Bytes out;
-    std::vector<int> left = {200, 324};
-    while (left.size() < 9)
-        left.push_back(left[left.size() - 1] + left[left.size() - 2]);
-    for (bool any = true; any;) {
-        any = false;
+    int left[9] = {200, 324};
+    for (int k = 2; k < 9; k++)
+        left[k] = left[k - 1] + left[k - 2];
+    for (int round = 0; round < left[8]; round++)
         for (int k = 8; k >= 0; k--)
-            if (left[(size_t)k] > 0)
-                left[(size_t)k]--, any = true, chain.Put(c, 'A' + k), out.push_back((uint8_t)('A' + k));
-    }
+            if (left[k] > round)
+                out.push_back((uint8_t)('A' + k));
     for (int s = 0; s < 40; s++)
-        chain.Put(c, s), out.push_back((uint8_t)s);
+        out.push_back((uint8_t)s);
+    for (uint8_t s : out)
+        chain.Put(c, s);
     EXPECT_GT(chain.longestCode, 16);
     ExpectDecodes("lh1", c.bytes, out);
     ExpectDamaged("lh1", Bytes(c.bytes.begin(), c.bytes.end() - 1), (uint32_t)out.size());
@@ -488,14 +477,11 @@ TEST_F(DecoderTest, LarcRingsAtTheStart)
     // -lzs- writes from slot 2031 into spaces; -lz5- from 4078 into 18
     // spaces, each byte 13 times, 0..255, 255..0, 128 zeros, 110 spaces.
     // The slot being written copies the window's old bytes.
-    Bytes thirteenZeros(13, 0), ascending, descending = {255, 254, 253, 252}, zerosThenSpaces(6, 0);
-    for (int b = 0; b < 18; b++)
-        ascending.push_back((uint8_t)b);
-    zerosThenSpaces.insert(zerosThenSpaces.end(), 4, ' ');
     const struct { bool lz5; uint32_t slot; Bytes expect; } cases[] = {
-        {false, 2030, Str("  ")}, {false, 2031, Str("old bytes")},
-        {true, 0, thirteenZeros}, {true, 3328, ascending}, {true, 3584, descending},
-        {true, 3962, zerosThenSpaces}, {true, 4077, Str("     ")}, {true, 4078, Str("old bytes")}};
+        {false, 2030, Str("  ")}, {false, 2031, Str("old bytes")}, {true, 0, Bytes(13, 0)},
+        {true, 3328, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17}},
+        {true, 3584, {255, 254, 253, 252}}, {true, 3962, {0, 0, 0, 0, 0, 0, ' ', ' ', ' ', ' '}},
+        {true, 4077, Str("     ")}, {true, 4078, Str("old bytes")}};
     for (const auto &c : cases) {
         memcpy(shared.window, "old bytes", 9);
         uint32_t length = (uint32_t)c.expect.size();
