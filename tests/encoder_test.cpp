@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "core/core.h"
-#include "tests/run_cli.h"
+#include "tests/cli_fixture.h"
 #include "tools/archive_writer.h"
 #include "tools/file_walker.h"
 #include "tools/lzh_encoder.h"
