@@ -98,26 +98,24 @@ TEST_F(WriteFaults, SmallDisk)
     std::string file = Write("a.lzh", lzh::Archive({lzh::Stored("small.txt", "s"),
                                                      lzh::Stored("big.bin", std::string(600 * 1024, 'b')),
                                                      lzh::Stored("after.txt", "a")}));
-    auto run = [&](const std::string &answers, const std::vector<std::string> &options = {}) {
+    // Refused (by No or by -n), then taken (by Yes or by --ignore-free-space):
+    // small.txt fits, big.bin fails, and only the dialog goes on to after.txt.
+    for (const auto &[answers, option, exitCode, said, wrote, after] :
+         {std::tuple<const char *, const char *, int, std::string, bool, bool>{"n\n", "", 1, kSpace, false, false},
+          {"y\n", "-n", 1, std::string(kSpace) + " [y/n] n\n", false, false},
+          {"y\nn\n", "", 0, kSpace, true, true},
+          {"n\n", "--ignore-free-space", 1, std::string(kSpace) + " [y/n] y\n", true, false}}) {
         RunShell("rm -rf '" + disk + "/out'");
         std::vector<std::string> args = {"extract", file, "-d", disk + "/out"};
-        args.insert(args.end(), options.begin(), options.end());
-        return Cli(args, answers);
-    };
-    for (const auto &[answers, option, said] : {std::tuple<const char *, const char *, std::string>{"n\n", "", kSpace},
-                                                {"y\n", "-n", std::string(kSpace) + " [y/n] n\n"}}) {
-        RunResult r = run(answers, *option ? std::vector<std::string>{option} : std::vector<std::string>{});
-        EXPECT_EQ(r.exitCode, 1);
-        EXPECT_EQ(Occurrences(r.err, said), 1) << r.err;
-        EXPECT_FALSE(Exists(disk + "/out"));
-    }
-    for (bool scripted : {false, true}) {
-        RunResult r = scripted ? run("n\n", {"--ignore-free-space"}) : run("y\nn\n");
-        EXPECT_EQ(r.exitCode, scripted ? 1 : 0) << r.err;
-        ExpectSaid(r.err, {{scripted ? std::string(kSpace) + " [y/n] y\n" : kSpace, 1}, {kCannotWrite, 1}, {kGoOn, 1}});
-        EXPECT_EQ(Read(disk + "/out/small.txt"), "s");
+        if (*option)
+            args.push_back(option);
+        RunResult r = Cli(args, answers);
+        EXPECT_EQ(r.exitCode, exitCode) << option << r.err;
+        ExpectSaid(r.err, {{said, 1}, {kCannotWrite, wrote}, {kGoOn, wrote}});
+        EXPECT_EQ(Read(disk + "/out/small.txt"), wrote ? "s" : "");
+        EXPECT_EQ(Exists(disk + "/out"), wrote);
         EXPECT_FALSE(Exists(disk + "/out/big.bin"));
-        EXPECT_EQ(Exists(disk + "/out/after.txt"), !scripted);
+        EXPECT_EQ(Exists(disk + "/out/after.txt"), after);
     }
 }
 

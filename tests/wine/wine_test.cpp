@@ -1,6 +1,7 @@
 // The x86_64 stub end to end under Wine: driver.exe plays the user from a
 // script and reports every dialog and box; the report and the files on disk
 // must be what the user sees and gets.
+#include <sys/mount.h>
 #include <time.h>
 
 #include "tests/cli_fixture.h"
@@ -217,6 +218,23 @@ INSTANTIATE_TEST_SUITE_P(Wine, Dialogs, ::testing::ValuesIn(Cases()), [](const :
     std::replace(name.begin(), name.end(), '-', '_');
     return name;
 });
+
+// Free space is measured on the target's drive, not on the current one: the
+// target lies directly under the root of Y:, a tmpfs of 256 KiB (root only).
+TEST_F(WineTest, FreeSpaceOnTheTargetsDrive)
+{
+    std::string disk = Path("disk"), drive = WINE_SESSION_DIR "/prefix/dosdevices/y:";
+    Shell("mkdir -p '" + disk + "'");
+    if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=256k") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    Shell("ln -sfn '" + disk + "' '" + drive + "'");
+    MakeSfx(Write("archive.lzh", lzh::Archive({lzh::Stored("big.bin", std::string(600 * 1024, 'b'))})));
+    Play({"target:extract=Y:\\new", "box:no"}, {"box Warning: There is not enough space on the data carrier.\\n"
+                                                "Do you want extract the archive anyway?", "exit 1"});
+    EXPECT_FALSE(Exists(disk + "/new"));
+    unlink(drive.c_str());
+    umount2(disk.c_str(), MNT_DETACH);
+}
 
 // The first SETUP.EXE in any case, started in its own directory. "No" runs
 // first, so that once "yes" has left its note, "no" would have too.
