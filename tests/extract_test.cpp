@@ -236,7 +236,6 @@ TEST_F(ExtractTest, ReplaceQuestionAndScriptedAnswers)
         // Scripted: standard input holds the opposite answer, unread.
         {"-y", replace, "n\n", 0, {{"f.txt? [y/n/c] y\n", 1}}, replaced, old, {"-y"}},
         {"--overwrite=all", replace, "n\n", 0, {{"f.txt? [y/n/c] y\n", 1}}, replaced, old, {"--overwrite=all"}},
-        {"-n", replace, "y\n", 0, {{"f.txt? [y/n/c] n\n", 1}}, kept, old, {"-n"}},
         {"--skip-existing", replace, "y\n", 0, {{"f.txt? [y/n/c] n\n", 1}}, kept, old, {"--skip-existing"}},
         {"--overwrite none", replace, "y\n", 0, {{"f.txt? [y/n/c] n\n", 1}}, kept, old, {"--overwrite", "none"}},
         {"-y after a failure", failing, "n\n", 1, {{"extracting? [y/n] y\n", 1}}, {}, "", {"-y"}},
