@@ -115,6 +115,20 @@ inline int Occurrences(const std::string &hay, const std::string &needle)
     return n;
 }
 
+// The extractor's messages as the console shows them.
+const char kDamaged[] = "Error: The archive is damaged.";
+const char kStubDamaged[] = "Error: The self-extracting archive is damaged.";
+const char kNotFound[] = "Error: Cannot find the LHA archive.";
+const char kRefused[] = "Error: Version not supported.";
+const char kNoMemory[] = "Error: Not enough memory.";
+const char kCannotWrite[] = "Error: Cannot write the file.";
+const char kCannotCreate[] = "Error: Cannot create the directory.";
+const char kGoOn[] = "Warning: Do you want to cancel extracting?";
+const char kReally[] = "Warning: Do you really want to cancel?";
+const char kReplace[] = "Warning: Do you want to replace the file";
+const char kSpace[] = "Warning: There is not enough space on the data carrier.\nDo you want extract the archive anyway?";
+const char kExecute[] = "Execute: Do you want to execute setup now?";
+
 // Each message shown exactly as often as given.
 inline void ExpectSaid(const std::string &said, const std::map<std::string, int> &times)
 {

@@ -16,11 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char kDamaged[] = "Error: The archive is damaged.";
-const char kStubDamaged[] = "Error: The self-extracting archive is damaged.";
-const char kNotFound[] = "Error: Cannot find the LHA archive.";
-const char kGoOn[] = "Warning: Do you want to cancel extracting?";
-const char kSpace[] = "Warning: There is not enough space on the data carrier.";
 const size_t kArchive = (size_t)-1;  // a case about no member in particular
 
 uint32_t Get16(const std::string &s, size_t at) { return (uint8_t)s[at] | (uint32_t)(uint8_t)s[at + 1] << 8; }

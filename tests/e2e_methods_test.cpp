@@ -9,9 +9,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char kDamaged[] = "Error: The archive is damaged.";
-const char kRefused[] = "Error: Version not supported.";
-const char kGoOn[] = "Warning: Do you want to cancel extracting?";
 
 void ExpectExtractedAsWritten(const std::string &out, const std::vector<ManifestEntry> &members)
 {

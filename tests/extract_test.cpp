@@ -13,11 +13,6 @@ using lzh::Member;
 
 namespace {
 
-const char kDamaged[] = "Error: The archive is damaged.";
-const char kGoOn[] = "Warning: Do you want to cancel extracting?";
-const char kRefused[] = "Error: Version not supported.";
-const char kExecute[] = "Execute: Do you want to execute setup now?";
-const char kCannotCreate[] = "Error: Cannot create the directory.";
 
 Member With(Member m, void (*edit)(Member &))
 {
@@ -221,7 +216,7 @@ TEST_F(ExtractTest, FailedMembersAreRemovedAndTheUserDecides)
 
 TEST_F(ExtractTest, ReplaceQuestionAndScriptedAnswers)
 {
-    const char kReplace[] = "Warning: Do you want to replace the file\nZ:";
+    const std::string kReplaceZ = std::string(kReplace) + "\nZ:";
     const char kProtected[] = "f.txt?\nThe R, S or H attribute is set!";
     std::string replace = lzh::Archive({lzh::Stored("f.txt", "new"), lzh::Stored("g.txt", "g")});
     std::string failing = lzh::Archive({With(lzh::Stored("bad.txt", "x"), [](Member &m) { m.crc ^= 1; }),
@@ -229,8 +224,8 @@ TEST_F(ExtractTest, ReplaceQuestionAndScriptedAnswers)
     const char *old = "printf old >f.txt &&";
     const std::map<std::string, std::string> kept = {{"f.txt", "old"}, {"g.txt", "g"}}, replaced = {{"f.txt", "new"}, {"g.txt", "g"}};
     Check({
-        {"No", replace, "n\n", 0, {{kReplace, 1}, {kProtected, 0}}, kept, old},
-        {"Cancel, then Yes to stop", replace, "c\ny\n", 1, {{kReplace, 1}, {kGoOn, 1}}, {{"f.txt", "old"}}, old},
+        {"No", replace, "n\n", 0, {{kReplaceZ, 1}, {kProtected, 0}}, kept, old},
+        {"Cancel, then Yes to stop", replace, "c\ny\n", 1, {{kReplaceZ, 1}, {kGoOn, 1}}, {{"f.txt", "old"}}, old},
         {"Yes to a read-only file", replace, "y\n", 0, {{kProtected, 1}}, replaced, "printf old >f.txt && chmod 444 f.txt &&"},
         {"system file", replace, "y\n", 0, {{kProtected, 1}}, replaced, "printf old >f.txt && python3 -c \"import os; os.setxattr('f.txt', 'user.DOSATTRIB', b'0x4')\" &&"},
         // Scripted: standard input holds the opposite answer, unread.

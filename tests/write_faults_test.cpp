@@ -12,12 +12,6 @@
 
 namespace {
 
-const char kGoOn[] = "Warning: Do you want to cancel extracting?";
-const char kReplace[] = "Warning: Do you want to replace the file";
-const char kReally[] = "Warning: Do you really want to cancel?";
-const char kCannotWrite[] = "Error: Cannot write the file.";
-const char kCannotCreate[] = "Error: Cannot create the directory.";
-const char kSpace[] = "Warning: There is not enough space on the data carrier.\nDo you want extract the archive anyway?";
 
 class WriteFaults : public CliTest {
 protected:

@@ -48,10 +48,6 @@ BOOL __wrap__Z17GetDiskFreeSpaceAPKcPjS1_S1_S1_(LPCSTR root, LPDWORD spc, LPDWOR
 
 namespace {
 
-const char kNoMemory[] = "Error: Not enough memory.";
-const char kDamaged[] = "Error: The archive is damaged.";
-const char kGoOn[] = "Warning: Do you want to cancel extracting?";
-const char kSpace[] = "Warning: There is not enough space on the data carrier.";
 
 class InjectedFaults : public CliTest {
 protected:

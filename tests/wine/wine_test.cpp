@@ -134,7 +134,7 @@ struct Case {
 };
 void PrintTo(const Case &c, std::ostream *out) { *out << c.name; }
 
-const char kGoOn[] = "box Warning: Do you want to cancel extracting?", kDamaged[] = "box Error: The archive is damaged.";
+const char kBoxGoOn[] = "box Warning: Do you want to cancel extracting?", kBoxDamaged[] = "box Error: The archive is damaged.";
 const char kReplaceA[] = "box Warning: Do you want to replace the file\\n$OUT\\a.txt?";
 const char kReplaceC[] = "box Warning: Do you want to replace the file\\n$OUT\\c.txt?\\nThe R, S or H attribute is set!";
 const char kReplaceBig[] = "box Warning: Do you want to replace the file\\n$OUT\\over64k.bin?";
@@ -159,14 +159,14 @@ std::vector<Case> Cases()
         // Replacing existing files: a.txt, and c.txt, which is read-only.
         {"ReplaceYesNo", "", kAbc, kOldAc, {"target:extract=$OUT", "box:yes", "box:no"}, {kReplaceA, kReplaceC, "exit 0"},
          {"out/a.txt=new a", "out/b.txt=new b", "out/c.txt*=old c"}},
-        {"ReplaceCancelStop", "", kAbc, kOldAc, {"target:extract=$OUT", "box:cancel", "box:yes"}, {kReplaceA, kGoOn, "exit 1"},
+        {"ReplaceCancelStop", "", kAbc, kOldAc, {"target:extract=$OUT", "box:cancel", "box:yes"}, {kReplaceA, kBoxGoOn, "exit 1"},
          {"out/a.txt=old a", "out/b.txt!", "out/c.txt=old c"}},
         {"ReplaceCancelGoOnYes", "", kAbc, kOldAc, {"target:extract=$OUT", "box:cancel", "box:no", "box:yes"},
-         {kReplaceA, kGoOn, kReplaceC, "exit 0"}, {"out/a.txt=old a", "out/b.txt=new b", "out/c.txt=new c"}},
+         {kReplaceA, kBoxGoOn, kReplaceC, "exit 0"}, {"out/a.txt=old a", "out/b.txt=new b", "out/c.txt=new c"}},
         // text.txt's CRC fails: it leaves no file, the members around it are fine.
-        {"DamagedMemberStop", "lh0-l1.lzh!text.txt", {}, {}, {"target:extract", "box:ok", "box:yes"}, {kDamaged, kGoOn, "exit 1"},
+        {"DamagedMemberStop", "lh0-l1.lzh!text.txt", {}, {}, {"target:extract", "box:ok", "box:yes"}, {kBoxDamaged, kBoxGoOn, "exit 1"},
          {"my.tools/runs.bin<runs.bin", "my.tools/text.txt!", "my.tools/random.bin!"}},
-        {"DamagedMemberGoOn", "lh0-l1.lzh!text.txt", {}, {}, {"target:extract", "box:ok", "box:no"}, {kDamaged, kGoOn, "exit 0"},
+        {"DamagedMemberGoOn", "lh0-l1.lzh!text.txt", {}, {}, {"target:extract", "box:ok", "box:no"}, {kBoxDamaged, kBoxGoOn, "exit 0"},
          {"my.tools/runs.bin<runs.bin", "my.tools/text.txt!", "my.tools/random.bin<random.bin"}},
         // A byte that Windows never reads: only the stub's own sum notices.
         {"DamagedStub", "!stub", {"a.txt=a"}, {}, {"target:extract", "box:ok"},
