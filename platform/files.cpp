@@ -116,22 +116,23 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
     return file;
 }
 
-// A disk file delivers all it is asked for unless the end comes first, so
-// short counts from read(2) are retried; TRUE with 0 bytes is the end.
-BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED ov)
+// Short counts from read(2) and write(2) are retried: a disk file delivers
+// all it is asked for unless the end comes first (TRUE with fewer bytes, or
+// with none at the end), and a full disk leaves FALSE with the bytes that
+// did get written.
+static BOOL Transfer(HANDLE handle, char *buffer, DWORD count, LPDWORD done, bool writing)
 {
-    (void)ov;
     PlatformFile *file = FileOf(handle);
     if (done)
         *done = 0;
     if (!file)
         return FALSE;
-    DWORD total = 0;
-    while (total < count) {
-        ssize_t n = read(file->fd, (char *)buffer + total, count - total);
+    for (DWORD total = 0; total < count;) {
+        ssize_t n = writing ? write(file->fd, buffer + total, count - total)
+                            : read(file->fd, buffer + total, count - total);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0)
+        if (n < 0 || (n == 0 && writing))
             return FALSE;
         if (n == 0)
             break;
@@ -142,28 +143,14 @@ BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD done, LP
     return TRUE;
 }
 
-// A full disk leaves FALSE with the bytes that did get written.
-BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD done,
-                      LPOVERLAPPED ov)
+BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED)
 {
-    (void)ov;
-    PlatformFile *file = FileOf(handle);
-    if (done)
-        *done = 0;
-    if (!file)
-        return FALSE;
-    DWORD total = 0;
-    while (total < count) {
-        ssize_t n = write(file->fd, (const char *)buffer + total, count - total);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return FALSE;
-        total += (DWORD)n;
-        if (done)
-            *done = total;
-    }
-    return TRUE;
+    return Transfer(handle, (char *)buffer, count, done, false);
+}
+
+BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD done, LPOVERLAPPED)
+{
+    return Transfer(handle, (char *)const_cast<void *>(buffer), count, done, true);
 }
 
 // Without distanceHigh the distance is a signed 32-bit number and the new
