@@ -172,3 +172,19 @@ bool CheckReadable(const char *file)
     fclose(f);
     return true;
 }
+
+int RunOnOneFile(const CommandInfo *command, int argc, char **argv, int (*run)(const char *))
+{
+    OptionParser parser;
+    StartOptions(&parser, command, argc, argv);
+    const char *value;
+    int key = NextOption(&parser, &value);
+    if (key != 0)
+        return CommandExit(key);
+    std::vector<const char *> operands = Operands(&parser);
+    if (operands.size() != 1)
+        return UsageError(command, "expected exactly one file");
+    if (!CheckReadable(operands[0]))
+        return kExitFailure;
+    return run(operands[0]);
+}

@@ -66,6 +66,10 @@ bool ParseNumber(const char *text, int64_t low, int64_t high, int64_t *number);
 // Prints "corvane-sfx: cannot read FILE: reason" unless the file is readable.
 bool CheckReadable(const char *file);
 
+// A command of one readable file and no options of its own: `run` on it,
+// or the usage error.
+int RunOnOneFile(const CommandInfo *command, int argc, char **argv, int (*run)(const char *));
+
 // The commands (each takes its arguments from its own name on and returns
 // the exit code) and their descriptions.
 extern const CommandInfo extractCommand, listCommand, testCommand, makeCommand, sealCommand;

@@ -120,28 +120,12 @@ int CommandExtract(int argc, char **argv)
     return exitCode;
 }
 
-static int OneFile(const CommandInfo *command, int argc, char **argv, int (*run)(const char *))
-{
-    OptionParser parser;
-    StartOptions(&parser, command, argc, argv);
-    const char *value;
-    int key = NextOption(&parser, &value);
-    if (key != 0)
-        return CommandExit(key);
-    std::vector<const char *> operands = Operands(&parser);
-    if (operands.size() != 1)
-        return UsageError(command, "expected exactly one file");
-    if (!CheckReadable(operands[0]))
-        return kExitFailure;
-    return run(operands[0]);
-}
-
 int CommandListFile(int argc, char **argv)
 {
-    return OneFile(&listCommand, argc, argv, CommandList);
+    return RunOnOneFile(&listCommand, argc, argv, CommandList);
 }
 
 int CommandTestFile(int argc, char **argv)
 {
-    return OneFile(&testCommand, argc, argv, CommandTest);
+    return RunOnOneFile(&testCommand, argc, argv, CommandTest);
 }

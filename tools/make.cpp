@@ -214,18 +214,8 @@ const CommandInfo sealCommand = {
     sealOptions,
 };
 
-int CommandSeal(int argc, char **argv)
+static int SealFile(const char *path)
 {
-    OptionParser parser;
-    StartOptions(&parser, &sealCommand, argc, argv);
-    const char *value;
-    int key = NextOption(&parser, &value);
-    if (key != 0)
-        return CommandExit(key);
-    std::vector<const char *> operands = Operands(&parser);
-    if (operands.size() != 1)
-        return UsageError(&sealCommand, "expected exactly one file");
-    const char *path = operands[0];
     std::string error;
     std::vector<uint8_t> file;
     if (!ReadWholeFile(path, &file, &error))
@@ -248,4 +238,9 @@ int CommandSeal(int argc, char **argv)
     if (!ok)
         return Fail(std::string("cannot write ") + path);
     return 0;
+}
+
+int CommandSeal(int argc, char **argv)
+{
+    return RunOnOneFile(&sealCommand, argc, argv, SealFile);
 }
