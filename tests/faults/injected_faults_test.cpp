@@ -48,7 +48,6 @@ BOOL __wrap__Z17GetDiskFreeSpaceAPKcPjS1_S1_S1_(LPCSTR root, LPDWORD spc, LPDWOR
 
 namespace {
 
-
 class InjectedFaults : public CliTest {
 protected:
     void TearDown() override
