@@ -472,27 +472,10 @@ TEST_F(DecoderTest, Lh1FreshTreePositionsAndCodesLongerThanSixteenBits)
     ExpectDamaged("lh1", Bytes(c.bytes.begin(), c.bytes.end() - 1), (uint32_t)out.size());
 }
 
-TEST_F(DecoderTest, LarcRingsAtTheStart)
-{
-    // -lzs- writes from slot 2031 into spaces; -lz5- from 4078 into 18
-    // spaces, each byte 13 times, 0..255, 255..0, 128 zeros, 110 spaces.
-    // The slot being written copies the window's old bytes.
-    const struct { bool lz5; uint32_t slot; Bytes expect; } cases[] = {
-        {false, 2030, Str("  ")}, {false, 2031, Str("old bytes")}, {true, 0, Bytes(13, 0)},
-        {true, 3328, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17}},
-        {true, 3584, {255, 254, 253, 252}}, {true, 3962, {0, 0, 0, 0, 0, 0, ' ', ' ', ' ', ' '}},
-        {true, 4077, Str("     ")}, {true, 4078, Str("old bytes")}};
-    for (const auto &c : cases) {
-        memcpy(shared.window, "old bytes", 9);
-        uint32_t length = (uint32_t)c.expect.size();
-        Bytes packed = c.lz5 ? Bytes{0x00, (uint8_t)c.slot, (uint8_t)((c.slot >> 8) << 4 | (length - 3))}
-                             : BitWriter().Put(0, 1).Put(c.slot, 11).Put(length - 2, 4).bytes;
-        ExpectDecodes(c.lz5 ? "lz5" : "lzs", packed, c.expect);
-    }
-}
-
 // `size` bytes after `lead` literals, matches of every length from every
 // ring slot, often ending on a block end and always on the member's end.
+// The -lz5- ring: 18 spaces, each byte 13 times, 0..255, 255..0, 128 zeros,
+// 110 spaces.
 Bytes LarcMember(bool lz5, size_t size, int lead, uint32_t seed, Bytes *expected)
 {
     Bytes initial(shared.window, shared.window + WINDOW_SIZE);
@@ -534,8 +517,22 @@ Bytes LarcMember(bool lz5, size_t size, int lead, uint32_t seed, Bytes *expected
     return w.bytes;
 }
 
-TEST_F(DecoderTest, LarcItemsAcrossChunkAndBlockEnds)
+TEST_F(DecoderTest, LarcRingStartAndItemsAcrossChunkAndBlockEnds)
 {
+    // What the members cannot reach: the spaces ahead of the first bytes
+    // (-lzs- writes from slot 2031, -lz5- from 4078), and the slot being
+    // written, which copies the window's old bytes.
+    const struct { bool lz5; uint32_t slot; Bytes expect; } cases[] = {
+        {false, 2032, Bytes(16, ' ')}, {false, 2031, Str("old bytes")},
+        {true, 4079, Bytes(17, ' ')}, {true, 4078, Str("old bytes")}};
+    for (const auto &c : cases) {
+        memcpy(shared.window, "old bytes", 9);
+        uint32_t length = (uint32_t)c.expect.size();
+        Bytes packed = c.lz5 ? Bytes{0x00, (uint8_t)c.slot, (uint8_t)((c.slot >> 8) << 4 | (length - 3))}
+                             : BitWriter().Put(0, 1).Put(c.slot, 11).Put(length - 2, 4).bytes;
+        ExpectDecodes(c.lz5 ? "lz5" : "lzs", packed, c.expect);
+    }
+
     // Leads shift the items against the chunk ends; then members ending on
     // a block end.
     for (int lz5 = 0; lz5 <= 1; lz5++) {
