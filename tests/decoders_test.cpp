@@ -117,7 +117,6 @@ protected:
         memcpy(header.method, (std::string("-") + method + "-").c_str(), 5);
         header.packedSize = (uint32_t)packed.size();
         header.originalSize = originalSize;
-        header.dosDate = (uint16_t)((2020 - 1980) << 9 | 6 << 5 | 15);
         expectedCrc = expected ? Crc16(0, expected->data(), expected->size()) : 0xFFFFFFFF;
         sunk.clear();
         int32_t exit = DecodeMember(&header, Collect);
@@ -150,23 +149,18 @@ TEST_F(DecoderTest, StaticConstantCodesBlockCountsAndTheSpacesBeforeTheFirstByte
     BitWriter m;
     m.Constants(1, 0, 'x', 0).Constants(1, 0, 'y', 0).Constants(1, 0, 510, 1);
     m.Constants(1, 0, 511, 0).Constants(2, 0, 257, 1);
-    WindowModel model;
-    model.Literal('x').Literal('y').Match(2, 257).Match(1, 258).Match(2, 4).Match(2, 4);
-    ExpectDecodes("lh5", m.bytes, model.out);
+    ExpectDecodes("lh5", m.bytes,
+                  WindowModel().Literal('x').Literal('y').Match(2, 257).Match(1, 258).Match(2, 4).Match(2, 4).out);
 
     // Spaces before the first byte, whatever the window held.
-    for (int i = 0; i < WINDOW_SIZE; i++)
-        shared.window[i] = (uint8_t)i;
+    memset(shared.window, 'w', WINDOW_SIZE);
     ExpectDecodes("lh5", BitWriter().Constants(1, 0, 300, 1).bytes, Bytes(47, ' '));
 
     // Position constants past the code's symbols: 15 is 2^14 + extra + 1
-    // back, 17 (16 extra bits) the window place of extra + 1.
-    for (int pbit = 4; pbit <= 5; pbit++) {
-        BitWriter far;
-        far.Constants(1, 0, 'q', 0, pbit).Constants(1, 0, 256, 15, pbit).Put(3, 14);
-        ExpectDecodes(pbit == 4 ? "lh5" : "lh6", far.bytes,
-                      WindowModel().Literal('q').Match((1 << 14) + 3 + 1, 3).out);
-    }
+    // back (into the spaces), 17 (16 extra bits) the window place of extra + 1.
+    for (int pbit = 4; pbit <= 5; pbit++)
+        ExpectDecodes(pbit == 4 ? "lh5" : "lh6",
+                      BitWriter().Constants(1, 0, 'q', 0, pbit).Constants(1, 0, 256, 15, pbit).Put(3, 14).bytes, Str("q   "));
     ExpectDecodes("lh6", BitWriter().Constants(1, 0, 'p', 0, 5).Constants(1, 0, 256, 17, 5).Put(1, 16).bytes,
                   Str("p p "));
 }
@@ -177,8 +171,7 @@ TEST_F(DecoderTest, StaticOneBitCodeAndTheEndCheck)
     ExpectDamaged("lh5", BitWriter().OneBitLiteral(3, 'x').Text("010").bytes, 3);
 
     // One bit per 'x': up to eight bits left over at the end, not nine.
-    BitWriter header;
-    header.OneBitLiteral(0, 'x');
+    BitWriter header = BitWriter().OneBitLiteral(0, 'x');
     size_t exact = (8 - header.bits % 8) % 8 + 16;  // ends on a byte boundary
     Bytes packed = BitWriter(header).Put(0, (int)exact).bytes;
     ExpectDecodes("lh5", packed, Bytes(exact, 'x'));
@@ -315,8 +308,7 @@ TEST_F(DecoderTest, StaticDeepTablesAndFarMatches)
         Code flat = FlatLengthCode(), deep = {{1, 11, 2, 12, 13, 15, 15, 16, 16, 16, 16, 3, 4, 5, 6, 7, 8, 9, 10}, {}};
         // Literals: 8 bits for the bytes but four gaps (zero runs of every
         // kind) and for lengths 12..53; a chain of 9..16 bits for 3..11.
-        Code literals, positions;
-        literals.len.assign(510, 0);
+        Code literals = {std::vector<int>(510, 0), {}}, positions;
         std::vector<uint32_t> bytes;
         for (uint32_t c = 0; c < 256; c++)
             if (c != 1 && (c < 30 || c >= 55) && (c < 100 || c >= 105) && (c < 200 || c >= 212))
@@ -357,13 +349,11 @@ TEST_F(DecoderTest, LongestCodesAcrossChunkEnds)
     enum { LONG_LITERAL = 'z', SHORT_LITERAL = 'x', LONG_MATCH = 509 };
     for (int lead = 0; lead < 8; lead++) {
         SCOPED_TRACE(lead);
-        Code lengths = FlatLengthCode(), literals, positions;
-        literals.len.assign(510, 0);  // a comb: 1, 2, ..., 15, 16, 16
-        for (int len = 2; len <= 15; len++)
+        Code lengths = FlatLengthCode(), literals = {std::vector<int>(510, 0), {}},
+             positions = {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 13}, {}};
+        for (int len = 2; len <= 15; len++)  // a comb: 1, 2, ..., 15, 16, 16
             literals.len[(size_t)len - 2] = len;
         literals.len[SHORT_LITERAL] = 1, literals.len[LONG_LITERAL] = 16, literals.len[LONG_MATCH] = 16;
-        for (int i = 0; i < 14; i++)
-            positions.len.push_back(i < 12 ? i + 1 : 13);
         BitWriter w;
         PutBlockHeader(w, (uint32_t)(lead + 4500), lengths, literals, positions, 4);
         WindowModel model;
@@ -398,12 +388,12 @@ struct Lh1Model {
 
     void Put(BitWriter &w, int s)
     {
-        std::vector<int> path;
-        for (int c = parent[s + T]; c != R; c = parent[c])
-            path.push_back(c - child[parent[c]]);
-        for (size_t i = path.size(); i-- > 0;)
-            w.Put((uint32_t)path[i], 1);
-        longestCode = std::max(longestCode, (int)path.size());
+        uint32_t code = 0;
+        int n = 0;
+        for (int c = parent[s + T]; c != R; c = parent[c], n++)
+            code |= (uint32_t)(c - child[parent[c]]) << n;
+        w.Put(code, n);
+        longestCode = std::max(longestCode, n);
         ASSERT_LT(freq[R], 0x8000) << "the model does not rebuild";
         int c = parent[s + T];
         do {  // node 0 is a leaf: the root's parent 0 is tested after counting
@@ -432,8 +422,8 @@ TEST_F(DecoderTest, Lh1FreshTreePositionsAndCodesLongerThanSixteenBits)
     Bytes before(WINDOW_SIZE, ' ');
     for (int i = 0; i < 60; i++)
         before[61440 + (size_t)i] = shared.window[61440 + i] = (uint8_t)(0xC0 + i);
-    Lh1Model tree;
-    BitWriter w;
+    Lh1Model tree, chain;
+    BitWriter w, c;
     WindowModel model(before);
     const struct { int symbol; const char *position; int distance; } items[] = {
         {313, "11111111 111111", 4096}, {256, "00000101 1", 12}, {260, "000 111110", 63}};
@@ -442,8 +432,6 @@ TEST_F(DecoderTest, Lh1FreshTreePositionsAndCodesLongerThanSixteenBits)
     ExpectDecodes("lh1", w.bytes, model.out);
 
     // Counts growing as Fibonacci numbers push the unseen symbols past 16 levels.
-    Lh1Model chain;
-    BitWriter c;
     Bytes out;
     int left[9] = {200, 324};
     for (int k = 2; k < 9; k++)
