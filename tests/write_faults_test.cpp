@@ -146,7 +146,6 @@ TEST_F(WriteFaults, TargetRemovedWhileAMemberIsWrittenOrBeforeOneIsCreated)
                                          lzh::Stored("z.txt", "z")}),
                            "n\nn\n", 2);
     ExpectSaid(said, {{kReally, 1}, {kCannotWrite, 1}, {"Error: ", 1}, {kGoOn, 1}});
-    EXPECT_FALSE(Exists(Out() + "/a.txt"));
     EXPECT_FALSE(Exists(Out() + "/big.bin"));
     EXPECT_EQ(Read(Out() + "/z.txt"), "z");
 
