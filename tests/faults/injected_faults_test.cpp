@@ -88,7 +88,6 @@ TEST_F(InjectedFaults, EveryFailedAllocationIsReportedAndLeavesOnlyWholeFiles)
     prepare();
     ASSERT_EQ(Run(members, "y\n", said), 0) << said;
     size_t total = allocations.size(), question = 0;
-    ASSERT_GE(total, 7u) << "two paths per member and the replace question";
     char existing[MAX_PATH];
     ASSERT_TRUE(HostPathFromUnix(Path("out/b.txt").c_str(), existing, sizeof existing));
     for (size_t i = 0; i < total; i++)
