@@ -139,7 +139,9 @@ TEST_F(PlatformTest, PathsLongerThanWindowsTakesAreRefusedWithItsCodes)
     };
     for (const auto &c : cases) {
         std::string last(c.length - winRoot.size() - 1, "fdc"[c.call]);
-        ASSERT_TRUE(c.call != Current || mkdir((root + "/" + last).c_str(), 0777) == 0);
+        if (c.call == Current) {
+            ASSERT_EQ(mkdir((root + "/" + last).c_str(), 0777), 0);
+        }
         std::string name = Win(last);
         SetLastError(0);
         BOOL done = c.call == File        ? CloseHandle(Open(name.c_str(), GENERIC_WRITE, CREATE_ALWAYS))
@@ -293,7 +295,9 @@ TEST(PlatformConsole, MessageBoxesAskUntilAnswered)
         ConsoleInput input(c.input);
         testing::internal::CaptureStderr();
         EXPECT_EQ(MessageBoxA(nullptr, "Replace?", "Warning", c.flags), c.answer) << c.input;
-        EXPECT_TRUE(c.answer != IDOK || MessageBoxA(nullptr, "Go on?", "Warning", MB_YESNO) == IDYES);
+        if (c.answer == IDOK) {
+            EXPECT_EQ(MessageBoxA(nullptr, "Go on?", "Warning", MB_YESNO), IDYES);
+        }
         testing::internal::GetCapturedStderr();
     }
     ConsoleInput input("maybe\ny\n");
