@@ -68,8 +68,9 @@ public:
     fs::path dir() const { return root; }
     std::vector<Listed> List(const fs::path &archive)
     {
-        CliResult r = Cli({"list", archive.string()});
+        CliResult r = Cli({"list", archive.string()}), t = Cli({"test", archive.string()});
         EXPECT_EQ(r.exitCode, 0) << Describe(r);
+        EXPECT_EQ(t.exitCode, 0) << Describe(t);  // every member's data and CRC as listed
         std::vector<Listed> members;
         std::istringstream lines(r.out);
         std::string line, date;
