@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -142,6 +143,7 @@ public:
 
     void SetUp() override
     {
+        setenv("TZ", "Europe/Berlin", 1), tzset();  // the zone that Cli() gives the tool
         char tmpl[] = "/tmp/corvane-test-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         root = tmpl;
